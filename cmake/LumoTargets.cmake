@@ -1,0 +1,25 @@
+# Warnings are errors in our own code; third-party code (GoogleTest) is built without them.
+function(lumo_strict target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+if(WIN32)
+  # The DLLs must load on a user's machine that has none of the compiler's runtime DLLs,
+  # so libgcc, libstdc++ and winpthread are linked in.
+  add_compile_definitions(WINVER=0x0501 _WIN32_WINNT=0x0501)
+  set(LUMO_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+  function(lumo_windows_binary target)
+    lumo_strict(${target})
+    target_link_options(${target} PRIVATE ${LUMO_STATIC_RUNTIME})
+    set_target_properties(${target} PROPERTIES PREFIX "")
+  endfunction()
+endif()
+
+# GoogleTest from Debian's source package, built with whatever toolchain is active.
+macro(lumo_use_googletest)
+  if(NOT TARGET gtest)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  endif()
+endmacro()

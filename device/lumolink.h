@@ -1,0 +1,33 @@
+// The cube library's exported interface. The plugin binds these by name at run time; this
+// header is for our own tests and tools that link against the library directly.
+#pragma once
+
+#ifdef LUMOLINK_BUILD
+#define LUMOLINK_API __declspec(dllexport)
+#else
+#define LUMOLINK_API __declspec(dllimport)
+#endif
+
+extern "C" {
+// Opens and configures COM<port> (19200 baud, 8N1, DTR and RTS off). 1 when a port is held on
+// return (also when one already was: the first stays in use), 0 when none could be opened.
+LUMOLINK_API int __cdecl Open(int port);
+// Closes the port if one is open. Always 1.
+LUMOLINK_API int __cdecl Close(void);
+// Writes one raw byte, outside any frame. 1 when written, 0 when not (also with no port).
+LUMOLINK_API int __cdecl sendChar(char byte);
+// Each writes the one frame of its pattern that the level selects. Always 1.
+LUMOLINK_API int __cdecl setStar(int level);
+LUMOLINK_API int __cdecl setLevel(int level);
+LUMOLINK_API int __cdecl setNewStar(int level);
+
+// Leftovers that older callers may still look up; nothing in the system uses them.
+LUMOLINK_API int __cdecl LumolinkOpen(int ignored);
+LUMOLINK_API extern int nLumolink;
+}
+
+class LUMOLINK_API CLumolink {
+  public:
+    CLumolink();
+    CLumolink& operator=(const CLumolink& other);
+};
