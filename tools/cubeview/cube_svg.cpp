@@ -6,14 +6,17 @@
 #include "frame_names.h"
 
 // Planes are horizontal layers, plane 1 on top, so Levels fills the cube from the bottom up;
-// rows and columns run along the two isometric floor axes.
-static const double kStep = 28.0;       // LED spacing along rows and columns
-static const double kCos30 = 0.8660254; // isometric x per unit of column or row
-static const double kPlaneSpacing = 36.0;
-static const double kCellWidth = 260.0;
-static const double kCellHeight = 340.0;
-static const double kOriginX = kCellWidth / 2; // column 0, row 1 of plane 1
-static const double kOriginY = 44.0;
+// columns and rows run along two floor axes at different angles, so that no line of LEDs
+// (the star's diagonals included) projects onto the vertical one. The planes are pulled apart
+// far enough that no LED hides another and each plane reads on its own.
+static const double kStep = 24.0;                        // LED spacing along rows and columns
+static const double kBitAcross = 0.95, kBitDown = 0.22;  // screen direction of a column step
+static const double kRowAcross = -0.45, kRowDown = 0.32; // screen direction of a row step
+static const double kPlaneSpacing = 74.0;
+static const double kCellWidth = 220.0;
+static const double kCellHeight = 450.0;
+static const double kOriginX = kCellWidth / 2 - kStep; // column 0, row 1 of plane 1
+static const double kOriginY = 34.0;
 
 static std::string number(double value) {
     char text[32];
@@ -28,8 +31,8 @@ struct Point {
 // bit 0..4, row and plane 1..5; fractional values give the corners of a plane's outline.
 static Point project(double bit, double row, double plane) {
     double u = bit, v = row - 1, w = plane - 1;
-    return {kOriginX + (u - v) * kStep * kCos30,
-            kOriginY + (u + v) * kStep / 2 + w * kPlaneSpacing};
+    return {kOriginX + (u * kBitAcross + v * kRowAcross) * kStep,
+            kOriginY + (u * kBitDown + v * kRowDown) * kStep + w * kPlaneSpacing};
 }
 
 static void writeDefs(std::ostringstream& out) {
@@ -48,14 +51,27 @@ static void writeCell(std::ostringstream& out, CubePattern pattern, int index, d
     out << "<g transform=\"translate(" << number(left) << " " << number(top) << ")\">\n";
     out << "<rect x=\"4\" y=\"4\" width=\"" << number(kCellWidth - 8) << "\" height=\""
         << number(kCellHeight - 8) << "\" rx=\"10\" fill=\"#12161c\"/>\n";
+    // The cube's vertical edges, then each plane's outline.
+    const double cornerBits[4] = {-0.5, 4.5, 4.5, -0.5}, cornerRows[4] = {0.5, 0.5, 5.5, 5.5};
+    for (int i = 0; i < 4; ++i) {
+        Point top = project(cornerBits[i], cornerRows[i], 1);
+        Point bottom = project(cornerBits[i], cornerRows[i], kCubePlanes);
+        out << "<line x1=\"" << number(top.x) << "\" y1=\"" << number(top.y) << "\" x2=\""
+            << number(bottom.x) << "\" y2=\"" << number(bottom.y)
+            << "\" stroke=\"#2e3945\" stroke-width=\"1\"/>\n";
+    }
     for (int plane = 1; plane <= kCubePlanes; ++plane) {
-        Point corners[4] = {project(-0.5, 0.5, plane), project(4.5, 0.5, plane),
-                            project(4.5, 5.5, plane), project(-0.5, 5.5, plane)};
         out << "<polygon class=\"plane\" points=\"";
-        for (int i = 0; i < 4; ++i)
-            out << (i ? " " : "") << number(corners[i].x) << "," << number(corners[i].y);
-        out << "\" fill=\"#1c232c\" fill-opacity=\"0.55\" stroke=\"#3a4654\" "
-               "stroke-width=\"1\"/>\n";
+        for (int i = 0; i < 4; ++i) {
+            Point corner = project(cornerBits[i], cornerRows[i], plane);
+            out << (i ? " " : "") << number(corner.x) << "," << number(corner.y);
+        }
+        out << "\" fill=\"#1c232c\" fill-opacity=\"0.7\" stroke=\"#3a4654\" stroke-width=\"1\"/>\n";
+        Point label = project(-0.5, 5.5, plane);
+        out << "<text x=\"" << number(label.x - 6) << "\" y=\"" << number(label.y + 4)
+            << "\" text-anchor=\"end\" font-family=\"sans-serif\" font-size=\"10\" "
+               "fill=\"#5d6b79\">"
+            << plane << "</text>\n";
     }
     // Bottom plane first and back rows first, so nearer LEDs are drawn over farther ones.
     for (int plane = kCubePlanes; plane >= 1; --plane) {
@@ -68,7 +84,7 @@ static void writeCell(std::ostringstream& out, CubePattern pattern, int index, d
                 bool lit = (payload[frameOffset(plane, row) - 1] >> bit) & 1;
                 if (lit)
                     out << "<circle class=\"lit\" cx=\"" << number(at.x) << "\" cy=\""
-                        << number(at.y) << "\" r=\"10\" fill=\"url(#glow)\"/>\n";
+                        << number(at.y) << "\" r=\"9\" fill=\"url(#glow)\"/>\n";
                 else
                     out << "<circle class=\"dark\" cx=\"" << number(at.x) << "\" cy=\""
                         << number(at.y) << "\" r=\"2.6\" fill=\"#6b7785\" fill-opacity=\"0.6\"/>\n";
