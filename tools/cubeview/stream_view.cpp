@@ -102,7 +102,7 @@ void TerminalView::draw(const StreamCounts& counts) {
     screen += "  \033[1m" + name_ + "\033[0m   " + std::to_string(litCount(payload_)) +
               " LEDs lit\033[K\n\033[K\n";
     for (int plane = 1; plane <= kCubePlanes; ++plane)
-        screen += "  plane " + std::to_string(plane) + "    ";
+        screen += "  plane " + std::to_string(plane) + "      "; // as wide as a plane
     screen += "\033[K\n";
     for (int row = 1; row <= kCubeRows; ++row) {
         for (int plane = 1; plane <= kCubePlanes; ++plane) {
