@@ -1,6 +1,6 @@
 # The two promises of the README: `make demo` runs the system, `make test` passes the tests.
 # Both install what they need on a fresh Debian machine.
-.PHONY: all dist win64 native test demo bench soak fuzz format clean
+.PHONY: all deps dist win64 native test demo bench soak fuzz format clean
 
 all: dist
 
