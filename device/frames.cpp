@@ -51,12 +51,14 @@ struct PatternTable {
 };
 
 static const PatternTable kPatterns[kPatternCount] = {
-    {"Star", kStarFrames, kStarThresholds, 4},          // Star: a cross growing from the centre
-    {"Levels", kLevelsFrames, kLevelsThresholds, 6},    // Levels: whole planes from plane 5
+    {"Star", kStarFrames, kStarThresholds, 4},           // Star: a cross growing from the centre
+    {"Levels", kLevelsFrames, kLevelsThresholds, 6},     // Levels: whole planes from plane 5
     {"NewStar", kNewStarFrames, kNewStarThresholds, 16}, // NewStar: seven lines, two LEDs a step
 };
 
-static bool isPattern(CubePattern pattern) { return pattern >= 0 && pattern < kPatternCount; }
+static bool isPattern(CubePattern pattern) {
+    return pattern >= 0 && pattern < kPatternCount;
+}
 
 const char* patternName(CubePattern pattern) {
     return isPattern(pattern) ? kPatterns[pattern].name : nullptr;

@@ -45,4 +45,6 @@ const unsigned char* patternPayload(CubePattern pattern, int index);
 void buildCubeFrame(CubePattern pattern, int index, CubeFrame* frame);
 
 // Offset of the byte for plane (1..5) and row (1..5) within a whole frame.
-inline int frameOffset(int plane, int row) { return 5 * (plane - 1) + row; }
+inline int frameOffset(int plane, int row) {
+    return 5 * (plane - 1) + row;
+}

@@ -10,7 +10,9 @@ int nLumolink = 0;
 
 extern "C" {
 
-int __cdecl Open(int port) { return serialOpen(port); }
+int __cdecl Open(int port) {
+    return serialOpen(port);
+}
 
 int __cdecl Close(void) {
     serialClose();
@@ -30,11 +32,19 @@ static int sendPatternFrame(CubePattern pattern, int level) {
     return 1;
 }
 
-int __cdecl setStar(int level) { return sendPatternFrame(kPatternStar, level); }
-int __cdecl setLevel(int level) { return sendPatternFrame(kPatternLevels, level); }
-int __cdecl setNewStar(int level) { return sendPatternFrame(kPatternNewStar, level); }
+int __cdecl setStar(int level) {
+    return sendPatternFrame(kPatternStar, level);
+}
+int __cdecl setLevel(int level) {
+    return sendPatternFrame(kPatternLevels, level);
+}
+int __cdecl setNewStar(int level) {
+    return sendPatternFrame(kPatternNewStar, level);
+}
 
-int __cdecl LumolinkOpen(int) { return 42; }
+int __cdecl LumolinkOpen(int) {
+    return 42;
+}
 
 } // extern "C"
 

@@ -8,7 +8,7 @@
 
 struct winampVisModule {
     char* description;
-    HWND hwndParent;       // takes the plugin's requests, owns its message boxes
+    HWND hwndParent;        // takes the plugin's requests, owns its message boxes
     HINSTANCE hDllInstance; // the plugin library's own module handle
     int sRate;
     int nCh;
@@ -19,7 +19,7 @@ struct winampVisModule {
     unsigned char spectrumData[2][576];
     unsigned char waveformData[2][576];
     void(__cdecl* Config)(winampVisModule* mod);
-    int(__cdecl* Init)(winampVisModule* mod); // 0: running; non-zero: failed
+    int(__cdecl* Init)(winampVisModule* mod);   // 0: running; non-zero: failed
     int(__cdecl* Render)(winampVisModule* mod); // 0: go on
     void(__cdecl* Quit)(winampVisModule* mod);
     void* userData;

@@ -1,0 +1,52 @@
+// What the plugin's files share: the host records, the settings, the window and back buffer,
+// and the bound entry points of the cube library. Process-wide, never reset between runs.
+#pragma once
+
+#include "vis_module.h"
+
+// module.cpp: the records the host reads, and the module that ran last (null until an init).
+extern winampVisHeader hdr;
+extern winampVisModule mod1, mod2, mod3;
+extern winampVisModule* g_mod;
+
+// settings.cpp: position of the frame on the screen and the cube's COM port.
+extern int config_x, config_y, config_com;
+void config_getinifn(winampVisModule* mod, char* buffer);
+void config_read(winampVisModule* mod);
+void config_write(winampVisModule* mod);
+
+// window.cpp: the plugin's window inside the host's frame, and its back buffer.
+extern int width, height;
+extern embedWindowState myWindowState;
+extern HWND hMainWnd;
+extern HDC memDC;
+extern HBITMAP memBM, oldBM;
+extern int random_presets_flag;
+extern char szAppName[];
+int __cdecl init(winampVisModule* mod);
+void __cdecl quit(winampVisModule* mod);
+LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// binding.cpp: the cube library, loaded by name. Null until bound; the results of the
+// library's calls are never used.
+typedef int(__cdecl* OpenEntry)(int port);
+typedef int(__cdecl* CloseEntry)(void);
+typedef int(__cdecl* PatternEntry)(int level);
+typedef int(__cdecl* SendCharEntry)(char byte);
+extern HMODULE myLib;
+extern OpenEntry initP;
+extern CloseEntry exitP;
+extern PatternEntry setStarP, setLevelP, setNewStarP;
+extern SendCharEntry sendCharP;
+int Init(void);
+void close_device(void); // the stop byte, then the port closed; skips what is not bound
+
+// render.cpp: one per module.
+int __cdecl render1(winampVisModule* mod);
+int __cdecl render2(winampVisModule* mod);
+int __cdecl render3(winampVisModule* mod);
+
+enum {
+    kMessageSize = 255, // every formatted message box text
+    kNumberSize = 32,   // a formatted setting
+};

@@ -1,0 +1,44 @@
+// The settings file "lumo.ini" beside the plugin: one section per module, named after it.
+#include "globals.h"
+#include "settings_path.h"
+
+int config_x = 50;
+int config_y = 50;
+int config_com = 1;
+
+void config_getinifn(winampVisModule* mod, char* buffer) {
+    DWORD length = GetModuleFileNameA(mod->hDllInstance, buffer, kSettingsPathSize);
+    // 0: the platform could not name the file; the whole buffer: the name was cut short.
+    // Neither is a folder to trust.
+    if (length == 0 || length >= kSettingsPathSize)
+        buffer[0] = '\0';
+    settingsPathFromModulePath(buffer);
+}
+
+// Each key the file lacks keeps the value in memory, which may come from an earlier run.
+static void readSetting(const char* section, const char* key, int* value, const char* path) {
+    *value = (int)GetPrivateProfileIntA(section, key, *value, path);
+}
+
+void config_read(winampVisModule* mod) {
+    char path[kSettingsPathSize];
+    config_getinifn(mod, path);
+    readSetting(mod->description, "Screen_x", &config_x, path);
+    readSetting(mod->description, "Screen_y", &config_y, path);
+    readSetting(mod->description, "COMPort", &config_com, path);
+}
+
+// A refused write (say, a read-only folder) is ignored: the values stay in memory.
+static void writeSetting(const char* section, const char* key, int value, const char* path) {
+    char text[kNumberSize];
+    wsprintfA(text, "%d", value);
+    WritePrivateProfileStringA(section, key, text, path);
+}
+
+void config_write(winampVisModule* mod) {
+    char path[kSettingsPathSize];
+    config_getinifn(mod, path);
+    writeSetting(mod->description, "Screen_x", config_x, path);
+    writeSetting(mod->description, "Screen_y", config_y, path);
+    writeSetting(mod->description, "COMPort", config_com, path);
+}

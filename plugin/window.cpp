@@ -1,0 +1,282 @@
+// A module's run: the host's frame with the plugin's window and back buffer in it, the window
+// procedure, and the host's commands.
+#include "globals.h"
+
+int width = 0;
+int height = 0;
+embedWindowState myWindowState;
+HWND hMainWnd = NULL;
+HDC memDC = NULL;
+HBITMAP memBM = NULL;
+HBITMAP oldBM = NULL;
+int random_presets_flag = 0;
+char szAppName[] = "LED-Lumo Visualisation";
+static_assert(sizeof szAppName == 23, "the window class name");
+
+enum {
+    kNewStarWidth = 256,
+    kNewStarHeight = 32,
+    kWindowWidth = 288,
+    kWindowHeight = 256,
+    kChildWindowStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+};
+
+static LRESULT sendRequest(HWND host, WPARAM wParam, int request) {
+    return SendMessageA(host, WM_USER, wParam, request);
+}
+
+// --- Host commands. The plugin has no presets, dialog or menu of its own.
+
+static void next_preset(void) {}
+static void previous_preset(void) {}
+static void load_random_preset(void) {}
+static void open_configuration(void) {}
+static void open_popup_menu(void) {}
+
+static void set_random(int on) {
+    random_presets_flag = on;
+}
+
+static void go_fullscreen(void) {
+    HWND host = g_mod->hwndParent;
+    if ((int)sendRequest(host, 0, kRequestFullscreenBlocked) > 1) {
+        MessageBoxA(host, "Can't go fullscreen while video is playing", "SVis", MB_OK);
+        return;
+    }
+    sendRequest(host, 1, kRequestGoFullscreen);
+}
+
+static void random_presets(WORD setting) {
+    if (setting == 0xFFFF) {
+        sendRequest(g_mod->hwndParent, random_presets_flag, kRequestReportRandom);
+        return;
+    }
+    set_random(setting != 0 ? 1 : 0);
+    if (random_presets_flag)
+        load_random_preset();
+}
+
+static void command(WPARAM wParam) {
+    switch (LOWORD(wParam)) {
+    case kCommandNextPreset:
+        next_preset();
+        break;
+    case kCommandPreviousPreset:
+        previous_preset();
+        break;
+    case kCommandRandomPresets:
+        random_presets(HIWORD(wParam));
+        break;
+    case kCommandFullscreen:
+        go_fullscreen();
+        break;
+    case kCommandConfiguration:
+        open_configuration();
+        break;
+    case kCommandPopupMenu:
+        open_popup_menu();
+        break;
+    default: // 40385 to 40388 and anything unknown
+        break;
+    }
+}
+
+// --- The window procedure.
+
+// Painting only copies the back buffer; a client area larger than it is white beyond it.
+static void paint(HWND hwnd) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    RECT client;
+    GetClientRect(hwnd, &client);
+    BitBlt(dc, 0, 0, client.right, client.bottom, memDC, 0, 0, SRCCOPY);
+    HBRUSH white = (HBRUSH)GetStockObject(WHITE_BRUSH);
+    RECT right = {client.left + width, client.top, client.right, client.bottom};
+    FillRect(dc, &right, white);
+    RECT below = {client.left, client.top + height, client.right, client.bottom};
+    FillRect(dc, &below, white);
+    EndPaint(hwnd, &ps);
+}
+
+// The settings keep the frame's position, not the window's.
+static void track_frame_position(void) {
+    RECT frame;
+    if (GetWindowRect(myWindowState.me, &frame)) {
+        config_x = frame.left;
+        config_y = frame.top;
+    }
+}
+
+static void forward_key(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    winampVisModule* mod = (winampVisModule*)GetWindowLongPtrA(hwnd, GWLP_USERDATA);
+    if (mod)
+        PostMessageA(mod->hwndParent, message, wParam, lParam);
+}
+
+LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_PAINT:
+        paint(hwnd);
+        return 0;
+    case WM_ERASEBKGND: // painting covers the whole client area
+        return 0;
+    case WM_WINDOWPOSCHANGING:
+        track_frame_position();
+        return 0;
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+        forward_key(hwnd, message, wParam, lParam);
+        return 0;
+    case WM_COMMAND:
+        command(wParam);
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    default:
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+}
+
+// --- Starting and stopping a run.
+
+// The running module's frame, from a successful init to the quit that ends it.
+static HWND runningFrame = NULL;
+
+// How far a start got, in the order things are made.
+enum StartProgress {
+    kMadeFrame,
+    kRegisteredClass,
+    kMadeWindowAndBuffer,
+};
+
+// A failed start lets go of what it made, newest first, so that the next start can register
+// the class again and nothing of the failed one lingers on the screen.
+static void undo_start(winampVisModule* mod, HWND frame, StartProgress made) {
+    if (made >= kMadeWindowAndBuffer) {
+        SelectObject(memDC, oldBM);
+        DeleteDC(memDC);
+        DeleteObject(memBM);
+        DestroyWindow(hMainWnd);
+    }
+    if (made >= kRegisteredClass)
+        UnregisterClassA(szAppName, mod->hDllInstance);
+    // A host may hand the running module's frame out again; that one is not ours to destroy.
+    if (frame && frame != runningFrame)
+        DestroyWindow(frame);
+}
+
+static int fail_start(winampVisModule* mod, const char* text) {
+    MessageBoxA(mod->hwndParent, text, "blah", MB_OK);
+    return 1;
+}
+
+static int start_module(winampVisModule* mod) {
+    bool newStar = mod == &mod3;
+    width = newStar ? kNewStarWidth : kWindowWidth;
+    height = newStar ? kNewStarHeight : kWindowHeight;
+    g_mod = mod;
+    config_read(mod);
+
+    myWindowState.r.left = config_x;
+    myWindowState.r.top = config_y;
+    myWindowState.r.right = config_x + width;
+    myWindowState.r.bottom = config_y + height;
+    LRESULT embedAddress = sendRequest(mod->hwndParent, 0, kRequestEmbedFunction);
+    if (embedAddress == 0)
+        return fail_start(mod, "This plugin requires Winamp 5.0+");
+    embedWindowFunction embed = (embedWindowFunction)embedAddress;
+    HWND frame = embed(&myWindowState);
+    SetWindowTextA(myWindowState.me, mod->description);
+
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = WndProc;
+    windowClass.hInstance = mod->hDllInstance;
+    windowClass.lpszClassName = szAppName;
+    if (!RegisterClassA(&windowClass)) {
+        fail_start(mod, "Error registering window class");
+        undo_start(mod, frame, kMadeFrame);
+        return 1;
+    }
+
+    hMainWnd = CreateWindowExA(0, szAppName, NULL, kChildWindowStyle, config_x, config_y, width,
+                               height, frame, NULL, mod->hDllInstance, NULL);
+    if (hMainWnd == NULL) {
+        fail_start(mod, "Error creating window");
+        undo_start(mod, frame, kRegisteredClass);
+        return 1;
+    }
+    SetWindowLongPtrA(hMainWnd, GWLP_USERDATA, (LONG_PTR)mod);
+
+    // The frame decides the window's outer size; grow it until the client area is exact.
+    RECT client;
+    GetClientRect(hMainWnd, &client);
+    SetWindowPos(hMainWnd, NULL, 0, 0, 2 * width - client.right, 2 * height - client.bottom,
+                 SWP_NOMOVE | SWP_NOZORDER);
+
+    // Made once per run and kept: rendering draws into it, painting copies it.
+    memDC = CreateCompatibleDC(NULL);
+    memBM = CreateCompatibleBitmap(memDC, width, height);
+    oldBM = (HBITMAP)SelectObject(memDC, memBM);
+    RECT whole = {0, 0, width, height};
+    FillRect(memDC, &whole, (HBRUSH)GetStockObject(WHITE_BRUSH));
+
+    ShowWindow(frame, SW_SHOWNORMAL);
+
+    if (Init() != 0) {
+        undo_start(mod, frame, kMadeWindowAndBuffer);
+        return 1;
+    }
+    return 0;
+}
+
+// True from a successful init to the quit that ends it.
+static bool moduleRunning = false;
+
+// What a second start while a module runs overwrites before it fails at the class.
+struct RunState {
+    winampVisModule* module;
+    int width, height;
+    int x, y, com;
+    embedWindowState windowState;
+};
+
+int __cdecl init(winampVisModule* mod) {
+    RunState running = {g_mod, width, height, config_x, config_y, config_com, myWindowState};
+    bool wasRunning = moduleRunning;
+    int result = start_module(mod);
+    if (result == 0) {
+        moduleRunning = true;
+        runningFrame = myWindowState.me;
+    } else if (wasRunning) {
+        // The running module carries on with its own record, size, settings and frame.
+        g_mod = running.module;
+        width = running.width;
+        height = running.height;
+        config_x = running.x;
+        config_y = running.y;
+        config_com = running.com;
+        myWindowState = running.windowState;
+    }
+    return result;
+}
+
+void __cdecl quit(winampVisModule* mod) {
+    sendRequest(mod->hwndParent, 0, kRequestModuleStopped);
+    close_device();
+    config_write(mod);
+
+    SelectObject(memDC, oldBM);
+    DeleteDC(memDC);
+    DeleteObject(memBM);
+    // The plugin's window goes with its frame. The frame's last moves are no longer saved.
+    if (myWindowState.me) {
+        SetForegroundWindow(g_mod->hwndParent);
+        DestroyWindow(myWindowState.me);
+    }
+    UnregisterClassA(szAppName, mod->hDllInstance);
+    moduleRunning = false;
+    runningFrame = NULL;
+}

@@ -1,0 +1,312 @@
+// lumolink.dll end to end: the x86_64 build under Wine, driven by lumoprobe, with the bytes
+// read back off a pseudo-terminal that stands in for the cube's COM port.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <climits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frames.h"
+#include "harness.h"
+
+using namespace harness;
+using Bytes = std::vector<unsigned char>;
+
+namespace {
+
+class Probe {
+  public:
+    Probe() : program_(win64Bin() + "/lumoprobe.exe") {}
+    // The export's integer result; fails the test if the probe did not answer.
+    int operator()(const std::string& command) {
+        WineProgram::Reply reply = program_.call(command);
+        EXPECT_TRUE(reply.ok) << command << ": " << reply.value;
+        return reply.ok ? std::stoi(reply.value) : INT_MIN;
+    }
+    WineProgram& program() { return program_; }
+
+  private:
+    WineProgram program_;
+};
+
+Bytes frameBytes(CubePattern pattern, int index) {
+    CubeFrame frame;
+    buildCubeFrame(pattern, index, &frame);
+    return Bytes(frame.bytes, frame.bytes + kCubeFrameSize);
+}
+
+// What the line carries once `count` bytes have come, or all that came within the wait.
+Bytes lineAfter(Pty& pty, size_t count) {
+    pty.waitForBytes(count);
+    return pty.bytes();
+}
+
+TEST(SerialLink, OpenConfiguresTheLineFor19200Baud8N1) {
+    Pty pty;
+    pty.linkAsCom(3);
+    Probe probe;
+    ASSERT_EQ(probe("Open 3"), 1);
+    termios line = pty.slaveSettings();
+    EXPECT_EQ(cfgetospeed(&line), B19200);
+    EXPECT_EQ(cfgetispeed(&line), B19200);
+    EXPECT_EQ(line.c_cflag & CSIZE, (tcflag_t)CS8);
+    EXPECT_FALSE(line.c_cflag & PARENB) << "parity is on";
+    EXPECT_FALSE(line.c_cflag & CSTOPB) << "two stop bits";
+}
+
+TEST(SerialLink, ASecondOpenKeepsTheFirstPortWhateverTheNumber) {
+    Pty first, second;
+    first.linkAsCom(3);
+    second.linkAsCom(5);
+    Probe probe;
+    ASSERT_EQ(probe("Open 3"), 1);
+    EXPECT_EQ(probe("Open 5"), 1);
+    EXPECT_EQ(probe("Open 3"), 1);
+    EXPECT_EQ(probe("sendChar 76"), 1);
+    EXPECT_EQ(lineAfter(first, 1), Bytes({0x4C}));
+    EXPECT_EQ(second.bytes(), Bytes()) << "the second Open opened a port";
+}
+
+TEST(SerialLink, PortsAboveCom9OpenThroughTheDeviceNamespace) {
+    Pty pty;
+    pty.linkAsCom(12);
+    Probe probe;
+    ASSERT_EQ(probe("Open 12"), 1);
+    EXPECT_EQ(probe("sendChar 76"), 1);
+    EXPECT_EQ(lineAfter(pty, 1), Bytes({0x4C}));
+}
+
+TEST(SerialLink, MissingPortsFailAndHoldNothing) {
+    Probe probe;
+    for (const char* open : {"Open 7", "Open 0", "Open -1", "Open -2147483648"}) {
+        EXPECT_EQ(probe(open), 0) << open;
+        EXPECT_EQ(probe("sendChar 76"), 0) << "after " << open;
+        EXPECT_EQ(probe("Close"), 1) << "after " << open;
+    }
+}
+
+TEST(SerialLink, APortThatIsNotATerminalFailsAndALaterOpenSucceeds) {
+    std::string link = winePrefix() + "/dosdevices/com4";
+    unlink(link.c_str());
+    ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
+    Probe probe;
+    EXPECT_EQ(probe("Open 4"), 0);
+    EXPECT_EQ(probe("sendChar 76"), 0) << "Open failed but kept a handle";
+    unlink(link.c_str());
+
+    Pty pty;
+    pty.linkAsCom(4);
+    EXPECT_EQ(probe("Open 4"), 1);
+    EXPECT_EQ(probe("sendChar 78"), 1);
+    EXPECT_EQ(lineAfter(pty, 1), Bytes({0x4E}));
+}
+
+TEST(SerialLink, SendCharPutsExactlyOneRawByteOnTheLine) {
+    Pty pty;
+    pty.linkAsCom(2);
+    Probe probe;
+    ASSERT_EQ(probe("Open 2"), 1);
+    for (int byte : {0x4C, 0x4E, 0x00, 0xFF, 0x2A}) {
+        pty.clear();
+        EXPECT_EQ(probe("sendChar " + std::to_string((signed char)byte)), 1);
+        // The next byte marks the end, so nothing extra can hide behind the wait.
+        EXPECT_EQ(probe("sendChar 1"), 1);
+        EXPECT_EQ(lineAfter(pty, 2), Bytes({(unsigned char)byte, 0x01})) << hex(pty.bytes());
+    }
+}
+
+TEST(SerialLink, CloseTwiceThenOpenConfiguresTheLineAnew) {
+    Pty pty;
+    pty.linkAsCom(6);
+    Probe probe;
+    ASSERT_EQ(probe("Open 6"), 1);
+    EXPECT_EQ(probe("Close"), 1);
+    EXPECT_EQ(probe("Close"), 1);
+    EXPECT_EQ(probe("sendChar 76"), 0) << "writes still go out after Close";
+
+    termios line = pty.slaveSettings();
+    cfsetspeed(&line, B9600);
+    line.c_cflag |= PARENB;
+    int slave = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &line), 0);
+    close(slave);
+    ASSERT_EQ(probe("Open 6"), 1);
+    line = pty.slaveSettings();
+    EXPECT_EQ(cfgetospeed(&line), B19200);
+    EXPECT_FALSE(line.c_cflag & PARENB);
+    EXPECT_EQ(probe("sendChar 76"), 1);
+    EXPECT_EQ(lineAfter(pty, 1), Bytes({0x4C}));
+}
+
+struct PatternCase {
+    const char* exportName;
+    CubePattern pattern;
+    int level;
+    int frame;
+};
+
+// The first and last level of every band, and the extremes.
+const PatternCase kPatternCases[] = {
+    {"setStar", kPatternStar, INT_MIN, 0},
+    {"setStar", kPatternStar, -1, 0},
+    {"setStar", kPatternStar, 0, 0},
+    {"setStar", kPatternStar, 9, 0},
+    {"setStar", kPatternStar, 10, 1},
+    {"setStar", kPatternStar, 24, 1},
+    {"setStar", kPatternStar, 25, 2},
+    {"setStar", kPatternStar, 49, 2},
+    {"setStar", kPatternStar, 50, 3},
+    {"setStar", kPatternStar, 127, 3},
+    {"setStar", kPatternStar, INT_MAX, 3},
+    {"setLevel", kPatternLevels, INT_MIN, 0},
+    {"setLevel", kPatternLevels, -1, 0},
+    {"setLevel", kPatternLevels, 0, 0},
+    {"setLevel", kPatternLevels, 9, 0},
+    {"setLevel", kPatternLevels, 10, 1},
+    {"setLevel", kPatternLevels, 24, 1},
+    {"setLevel", kPatternLevels, 25, 2},
+    {"setLevel", kPatternLevels, 34, 2},
+    {"setLevel", kPatternLevels, 35, 3},
+    {"setLevel", kPatternLevels, 49, 3},
+    {"setLevel", kPatternLevels, 50, 4},
+    {"setLevel", kPatternLevels, 74, 4},
+    {"setLevel", kPatternLevels, 75, 5},
+    {"setLevel", kPatternLevels, 127, 5},
+    {"setLevel", kPatternLevels, INT_MAX, 5},
+    {"setNewStar", kPatternNewStar, INT_MIN, 0},
+    {"setNewStar", kPatternNewStar, -1, 0},
+    {"setNewStar", kPatternNewStar, 0, 0},
+    {"setNewStar", kPatternNewStar, 6, 0},
+    {"setNewStar", kPatternNewStar, 127, 15},
+    {"setNewStar", kPatternNewStar, INT_MAX, 15},
+};
+
+TEST(Patterns, EachLevelSendsExactlyItsFrame) {
+    std::vector<PatternCase> cases(std::begin(kPatternCases), std::end(kPatternCases));
+    for (int frame = 1; frame < 16; ++frame) { // every NewStar band: first and last level
+        cases.push_back({"setNewStar", kPatternNewStar, 7 * frame, frame});
+        cases.push_back({"setNewStar", kPatternNewStar, 7 * frame - 1, frame - 1});
+    }
+    Pty pty;
+    pty.linkAsCom(8);
+    Probe probe;
+    ASSERT_EQ(probe("Open 8"), 1);
+    for (const PatternCase& c : cases) {
+        pty.clear();
+        std::string command = std::string(c.exportName) + " " + std::to_string(c.level);
+        EXPECT_EQ(probe(command), 1) << command;
+        EXPECT_EQ(probe("sendChar 76"), 1);
+        Bytes expected = frameBytes(c.pattern, c.frame);
+        expected.push_back(0x4C);
+        EXPECT_EQ(lineAfter(pty, expected.size()), expected)
+            << command << " should send " << patternName(c.pattern) << " frame " << c.frame
+            << "; the line carried " << hex(pty.bytes());
+    }
+}
+
+TEST(Patterns, TheDarkAndTheFullFrameAreExact) {
+    Pty pty;
+    pty.linkAsCom(8);
+    Probe probe;
+    ASSERT_EQ(probe("Open 8"), 1);
+    EXPECT_EQ(probe("setLevel 0"), 1);
+    EXPECT_EQ(probe("setLevel 127"), 1);
+    Bytes dark(27, 0), full(27, 31);
+    dark.front() = full.front() = 0x2A;
+    dark.back() = full.back() = 0x7E;
+    Bytes expected = dark;
+    expected.insert(expected.end(), full.begin(), full.end());
+    EXPECT_EQ(lineAfter(pty, 54), expected) << hex(pty.bytes());
+}
+
+TEST(Patterns, RepeatedLevelsSendRepeatedFrames) {
+    Pty pty;
+    pty.linkAsCom(8);
+    Probe probe;
+    ASSERT_EQ(probe("Open 8"), 1);
+    for (const char* command : {"setStar 30", "setLevel 30", "setNewStar 30"}) {
+        pty.clear();
+        EXPECT_EQ(probe(command), 1);
+        EXPECT_EQ(probe(command), 1);
+        Bytes line = lineAfter(pty, 54);
+        ASSERT_EQ(line.size(), 54u) << command << ": " << hex(line);
+        EXPECT_EQ(Bytes(line.begin(), line.begin() + 27), Bytes(line.begin() + 27, line.end()));
+    }
+}
+
+TEST(Patterns, WithNoPortOpenTheyReturnOneAndSendNothing) {
+    Pty pty;
+    pty.linkAsCom(9);
+    Probe probe;
+    for (const char* command : {"setStar 50", "setLevel 127", "setNewStar 105"})
+        EXPECT_EQ(probe(command), 1) << command;
+    // Whatever reached the line would arrive before this marker.
+    ASSERT_EQ(probe("Open 9"), 1);
+    EXPECT_EQ(probe("sendChar 76"), 1);
+    EXPECT_EQ(lineAfter(pty, 1), Bytes({0x4C}));
+}
+
+TEST(Patterns, AWriteThatStallsOnAFullLineFinishesOnceTheCubeReads) {
+    Pty pty;
+    pty.linkAsCom(8);
+    Probe probe;
+    ASSERT_EQ(probe("Open 8"), 1);
+    pty.pauseDraining();
+    // Some 54 KB: far more than the pty buffers, so writes go pending until the master is read.
+    probe.program().send("repeat 2000 setStar 50");
+    pty.resumeDraining();
+    WineProgram::Reply reply = probe.program().receive(std::chrono::seconds(60));
+    EXPECT_TRUE(reply.ok);
+    EXPECT_EQ(reply.value, "1");
+    ASSERT_TRUE(pty.waitForBytes(2000 * 27));
+    Bytes line = pty.bytes();
+    EXPECT_EQ(line.size(), 2000u * 27);
+    Bytes frame = frameBytes(kPatternStar, 3);
+    for (size_t at = 0; at + 27 <= line.size(); at += 27)
+        ASSERT_EQ(Bytes(line.begin() + at, line.begin() + at + 27), frame) << "at byte " << at;
+}
+
+TEST(Patterns, ThePortVanishingMidRunFailsWritesWithoutHanging) {
+    auto pty = std::make_unique<Pty>();
+    pty->linkAsCom(10);
+    Probe probe;
+    ASSERT_EQ(probe("Open 10"), 1);
+    EXPECT_EQ(probe("sendChar 76"), 1);
+    pty->closeMaster();
+    EXPECT_EQ(probe("sendChar 76"), 0);
+    for (const char* command : {"setStar 50", "setLevel 50", "setNewStar 50"})
+        EXPECT_EQ(probe(command), 1) << command;
+    EXPECT_EQ(probe("Close"), 1);
+
+    pty = std::make_unique<Pty>();
+    pty->linkAsCom(10);
+    ASSERT_EQ(probe("Open 10"), 1);
+    EXPECT_EQ(probe("setStar 10"), 1);
+    EXPECT_EQ(lineAfter(*pty, 27), frameBytes(kPatternStar, 1));
+}
+
+TEST(Resources, EveryWriteReleasesItsEvent) {
+    Pty pty;
+    pty.linkAsCom(8);
+    Probe probe;
+    ASSERT_EQ(probe("Open 8"), 1);
+    int before = probe("eventslot");
+    EXPECT_EQ(probe("repeat 300 setNewStar 60"), 1);
+    EXPECT_EQ(probe("repeat 300 sendChar 76"), 1);
+    EXPECT_EQ(probe("eventslot"), before) << "writes leave events behind";
+    // The measurement itself must be able to see a leak.
+    EXPECT_EQ(probe("leak"), 0);
+    EXPECT_NE(probe("eventslot"), before) << "eventslot cannot see a leaked event";
+}
+
+TEST(Leftovers, ExportedAndHarmless) {
+    Probe probe;
+    EXPECT_EQ(probe("LumolinkOpen 7"), 42);
+    EXPECT_EQ(probe("nLumolink"), 0);
+}
+
+} // namespace

@@ -1,0 +1,96 @@
+// lumoprobe [DLL]: loads the cube library (default: lumolink.dll beside this program), binds its
+// exports by name and runs one command per stdin line, answering "ok <result>" or "error ...":
+//   Open N | Close | sendChar N | setStar N | setLevel N | setNewStar N | LumolinkOpen N
+//   repeat COUNT EXPORT N     call a one-argument export COUNT times (answers the last result)
+//   nLumolink                 the exported variable's value
+//   eventslot                 the handle value a new event gets (unchanged unless events leak)
+//   leak                      create an event and never close it (proves eventslot sees leaks)
+//   exit
+#include <windows.h>
+
+#include <stdio.h>
+#include <string>
+
+typedef int(__cdecl* IntFunction)(int);
+typedef int(__cdecl* VoidFunction)(void);
+typedef int(__cdecl* CharFunction)(char);
+
+static HMODULE library;
+
+template <class Pointer> static Pointer bind(const char* name) {
+    FARPROC address = GetProcAddress(library, name);
+    if (address == NULL) {
+        printf("error %s is not exported\n", name);
+        fflush(stdout);
+    }
+    return reinterpret_cast<Pointer>(reinterpret_cast<void*>(address));
+}
+
+static bool callIntExport(const std::string& name, int argument, int* result) {
+    if (name == "sendChar") {
+        CharFunction function = bind<CharFunction>("sendChar");
+        *result = function ? function((char)argument) : -1;
+        return function != NULL;
+    }
+    IntFunction function = bind<IntFunction>(name.c_str());
+    *result = function ? function(argument) : -1;
+    return function != NULL;
+}
+
+static void answer(int value) {
+    printf("ok %d\n", value);
+    fflush(stdout);
+}
+
+int main(int argc, char** argv) {
+    const char* path = argc > 1 ? argv[1] : "lumolink.dll";
+    library = LoadLibraryA(path);
+    if (library == NULL) {
+        printf("error cannot load %s (%lu)\n", path, GetLastError());
+        return 1;
+    }
+    char line[256];
+    while (fgets(line, sizeof line, stdin)) {
+        char name[64] = "";
+        long long numbers[3] = {0, 0, 0};
+        char second[64] = "";
+        int fields = sscanf(line, "%63s %lld %lld", name, &numbers[0], &numbers[1]);
+        std::string command = name;
+        int result = 0;
+        if (fields <= 0)
+            continue;
+        if (command == "exit") {
+            answer(0);
+            break;
+        } else if (command == "Close") {
+            VoidFunction function = bind<VoidFunction>("Close");
+            if (function)
+                answer(function());
+        } else if (command == "nLumolink") {
+            int* variable = bind<int*>("nLumolink");
+            if (variable)
+                answer(*variable);
+        } else if (command == "eventslot") {
+            HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
+            answer((int)(INT_PTR)event);
+            CloseHandle(event);
+        } else if (command == "leak") {
+            CreateEventA(NULL, TRUE, FALSE, NULL);
+            answer(0);
+        } else if (command == "repeat" &&
+                   sscanf(line, "%*s %lld %63s %lld", &numbers[0], second, &numbers[1]) == 3) {
+            bool bound = true;
+            for (long long i = 0; i < numbers[0] && bound; ++i)
+                bound = callIntExport(second, (int)numbers[1], &result);
+            if (bound)
+                answer(result);
+        } else if (fields == 2) {
+            if (callIntExport(command, (int)numbers[0], &result))
+                answer(result);
+        } else {
+            printf("error unknown command: %s", line);
+            fflush(stdout);
+        }
+    }
+    return 0;
+}
