@@ -58,12 +58,12 @@ unsigned buttonBits(const std::vector<int>& ids) {
         std::vector<int> ids;
     };
     static const ButtonSet sets[] = {
-        {MB_OK, {IDOK}},                                  // one OK button
-        {MB_OKCANCEL, {IDOK, IDCANCEL}},                  //
-        {MB_ABORTRETRYIGNORE, {IDABORT, IDRETRY, IDIGNORE}}, //
-        {MB_YESNOCANCEL, {IDYES, IDNO, IDCANCEL}},        //
-        {MB_YESNO, {IDYES, IDNO}},                        //
-        {MB_RETRYCANCEL, {IDRETRY, IDCANCEL}},            //
+        {MB_OK, {IDOK}},                                            // one OK button
+        {MB_OKCANCEL, {IDOK, IDCANCEL}},                            //
+        {MB_ABORTRETRYIGNORE, {IDABORT, IDRETRY, IDIGNORE}},        //
+        {MB_YESNOCANCEL, {IDYES, IDNO, IDCANCEL}},                  //
+        {MB_YESNO, {IDYES, IDNO}},                                  //
+        {MB_RETRYCANCEL, {IDRETRY, IDCANCEL}},                      //
         {MB_CANCELTRYCONTINUE, {IDCANCEL, IDTRYAGAIN, IDCONTINUE}}, //
     };
     std::vector<int> withoutHelp;

@@ -24,8 +24,7 @@ void layOutChild(HWND frame) {
     if (child == NULL)
         return;
     if (resized)
-        SetWindowPos(child, NULL, 0, 0, client.right, client.bottom,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(child, NULL, 0, 0, client.right, client.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
     else
         SetWindowPos(child, NULL, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);

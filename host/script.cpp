@@ -117,8 +117,8 @@ class Script {
             return true;
         }
         if (command == "wave" && n >= 3 && toLong(w[1], &a) && (a == 0 || a == 1))
-            return parseWavePattern(std::vector<std::string>(w.begin() + 2, w.end()),
-                                    waveform_[a], error);
+            return parseWavePattern(std::vector<std::string>(w.begin() + 2, w.end()), waveform_[a],
+                                    error);
         if (command == "render" && (n == 1 || (n == 2 && toLong(w[1], &a) && a > 0)))
             return render(n == 1 ? 1 : (int)a, value, error);
         if (command == "quit" && n <= 2)
@@ -155,8 +155,8 @@ class Script {
         winampVisHeader* header = host_.header();
         char version[16];
         std::snprintf(version, sizeof version, "0x%X", (unsigned)header->version);
-        winampVisGetHeaderType getHeader = (winampVisGetHeaderType)(void*)GetProcAddress(
-            host_.library(), "winampVisGetHeader");
+        winampVisGetHeaderType getHeader =
+            (winampVisGetHeaderType)(void*)GetProcAddress(host_.library(), "winampVisGetHeader");
         *value = std::string("version=") + version + " desc=" + quoted(header->description) +
                  " same=" + (getHeader() == header ? "1" : "0");
         return true;

@@ -25,11 +25,21 @@ std::string quoteText(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (c < 0x20 || c == 0x7F) {
                 char escaped[8];
@@ -61,8 +71,8 @@ std::string describeEvent(const HostEvent& event) {
     char line[160];
     switch (event.kind) {
     case HostEvent::kRequest:
-        std::snprintf(line, sizeof line, "request %u %llu result=%lld", event.message,
-                      event.wParam, event.value);
+        std::snprintf(line, sizeof line, "request %u %llu result=%lld", event.message, event.wParam,
+                      event.value);
         return line;
     case HostEvent::kBox: {
         std::string type =

@@ -7,9 +7,9 @@
 struct PlayOptions {
     std::string plugin;
     int module = 0;
-    std::string wav;      // empty: the built-in test signal
-    double seconds = 0;   // 0: the whole file (or the test signal's default length)
-    bool autoOk = false;  // answer message boxes instead of leaving them to the person
+    std::string wav;     // empty: the built-in test signal
+    double seconds = 0;  // 0: the whole file (or the test signal's default length)
+    bool autoOk = false; // answer message boxes instead of leaving them to the person
 };
 
 // Exit codes of both modes.

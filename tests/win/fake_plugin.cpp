@@ -25,10 +25,12 @@ static char kModuleName[] = "Fake";
 static char kOtherName[] = "Other";
 static const char kChildClass[] = "fakevis child";
 
-static winampVisModule module0 = {kModuleName, NULL, NULL, 0, 0, 10, 20, 0, 2, {{0}}, {{0}},
-                                  fakeConfig, fakeInit, fakeRender, fakeQuit, NULL};
-static winampVisModule module1 = {kOtherName, NULL, NULL, 0, 0, 30, 40, 0, 2, {{0}}, {{0}},
-                                  fakeConfig, fakeInit, fakeRenderOther, fakeQuit, NULL};
+static winampVisModule module0 = {kModuleName, NULL,       NULL,     0,     0,     10,
+                                  20,          0,          2,        {{0}}, {{0}}, fakeConfig,
+                                  fakeInit,    fakeRender, fakeQuit, NULL};
+static winampVisModule module1 = {
+    kOtherName,      NULL,     NULL, 0, 0, 30, 40, 0, 2, {{0}}, {{0}}, fakeConfig, fakeInit,
+    fakeRenderOther, fakeQuit, NULL};
 
 static winampVisModule* __cdecl getModule(int index) {
     return index == 0 ? &module0 : index == 1 ? &module1 : NULL;
@@ -98,8 +100,8 @@ static int paintChild(winampVisModule* mod) {
     HDC dc = GetDC(child);
     RECT client;
     GetClientRect(child, &client);
-    FillRect(dc, &client, (HBRUSH)GetStockObject(mod->waveformData[0][0] == 0 ? BLACK_BRUSH
-                                                                               : WHITE_BRUSH));
+    FillRect(dc, &client,
+             (HBRUSH)GetStockObject(mod->waveformData[0][0] == 0 ? BLACK_BRUSH : WHITE_BRUSH));
     ReleaseDC(child, dc);
     return mod->waveformData[0][1];
 }
