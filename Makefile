@@ -29,3 +29,7 @@ format:
 
 clean:
 	rm -rf build dist
+
+# The stream parser under libFuzzer for a minute (scripts/fuzz SECONDS for longer).
+fuzz: deps
+	@scripts/fuzz 60

@@ -1,0 +1,13 @@
+// Isometric pictures of the 5x5x5 cube, for the README and for looking at single frames.
+// The output depends on the tables alone (no dates, no randomness), so committed pictures can
+// be compared byte for byte with a fresh rendering.
+#pragma once
+
+#include <string>
+
+#include "frames.h"
+
+// One frame of a pattern (0 <= index < patternFrameCount) as a complete SVG document.
+std::string frameSvg(CubePattern pattern, int index);
+// Every frame of a pattern: one row for up to six frames, rows of four beyond.
+std::string overviewSvg(CubePattern pattern);
