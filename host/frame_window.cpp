@@ -1,0 +1,89 @@
+// The frame a player makes for an embedded visualisation: an ordinary captioned top-level
+// window at the rectangle the plugin asks for. Like a player's frame it lays out its child
+// whenever it is moved or sized: on a move the child keeps its place and size but still goes
+// through a positioning pass (so it hears of the move); when the client area changes size,
+// the child is made to fill it from the top-left corner.
+#include "vis_host.h"
+
+namespace {
+
+const char kFrameClass[] = "vishost frame";
+VisHost* g_owner = nullptr; // the host whose embedding function made the frames
+
+// The client size last laid out, kept in the window's user data.
+LONG_PTR packSize(const RECT& client) {
+    return (LONG_PTR)MAKELONG((WORD)client.right, (WORD)client.bottom);
+}
+
+void layOutChild(HWND frame) {
+    HWND child = GetWindow(frame, GW_CHILD);
+    RECT client;
+    GetClientRect(frame, &client);
+    const bool resized = GetWindowLongPtrA(frame, GWLP_USERDATA) != packSize(client);
+    SetWindowLongPtrA(frame, GWLP_USERDATA, packSize(client));
+    if (child == NULL)
+        return;
+    if (resized)
+        SetWindowPos(child, NULL, 0, 0, client.right, client.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
+    else
+        SetWindowPos(child, NULL, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+LRESULT CALLBACK frameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE: {
+        RECT client;
+        GetClientRect(window, &client);
+        SetWindowLongPtrA(window, GWLP_USERDATA, packSize(client));
+        return 0;
+    }
+    case WM_WINDOWPOSCHANGED: {
+        const WINDOWPOS* pos = (const WINDOWPOS*)lParam;
+        // Showing, hiding and re-stacking leave the layout alone.
+        if ((pos->flags & (SWP_NOMOVE | SWP_NOSIZE)) != (SWP_NOMOVE | SWP_NOSIZE))
+            layOutChild(window);
+        break;
+    }
+    case WM_CLOSE:
+        // The player ends the run and the plugin's Quit destroys the frame.
+        if (g_owner != nullptr)
+            g_owner->frameClosed();
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+} // namespace
+
+void registerFrameClass(HINSTANCE instance) {
+    WNDCLASSA frameClass;
+    ZeroMemory(&frameClass, sizeof frameClass);
+    frameClass.lpfnWndProc = frameProc;
+    frameClass.hInstance = instance;
+    frameClass.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    frameClass.hbrBackground = (HBRUSH)GetStockObject(GRAY_BRUSH);
+    frameClass.lpszClassName = kFrameClass;
+    RegisterClassA(&frameClass);
+}
+
+HWND createFrameWindow(HINSTANCE instance, const RECT& rect) {
+    return CreateWindowExA(0, kFrameClass, "", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, rect.left,
+                           rect.top, rect.right - rect.left, rect.bottom - rect.top, NULL, NULL,
+                           instance, NULL);
+}
+
+HWND VisHost::embed(embedWindowState* state) {
+    g_owner = this;
+    HWND frame = createFrameWindow(GetModuleHandleA(NULL), state->r);
+    state->me = frame;
+    frame_ = frame;
+    closeRequested_ = false;
+    HostEvent event;
+    event.kind = HostEvent::kFrame;
+    event.rect = state->r;
+    record(event);
+    pendingFrame_.events = events_.size();
+    pendingFrame_.history = history_.size();
+    return frame;
+}

@@ -1,0 +1,348 @@
+// Scripted mode: one command per line on stdin. Each reply is zero or more lines
+// "event ..." (what happened meanwhile: requests, boxes, forwarded keys, the frame made, quit
+// messages; see describeEvent) and then one line "ok", "ok VALUE" or "error MESSAGE".
+// Message boxes are always answered (OK) and reported as events. After every command the
+// host dispatches the waiting window messages, as the player's message loop would.
+//
+//   header              ok version=0x101 desc="..." same=1   (same: a second call gave the
+//                       same header)
+//   module N            ok desc="..." latency=L delay=D spectrum=S waveform=W config=1
+//                       init=1 quit=1 render=0 same=1; config/init/quit: 1 when the pointer
+//                       equals module 0's, render: 1 when it differs from module 0's, same:
+//                       getModule(N) twice gave one record. "ok null" for no record.
+//   embed 0|1           request 505 answers the embedding function (1, the default) or 0
+//   video N             request 501 answers N (default 0)
+//   config N            calls module N's Config
+//   init N              calls module N's Init: ok RESULT; on success N is the running module
+//   wave CH PATTERN     channel CH (0 or 1) of the waveform handed to every render call:
+//                       const V | alt A B | step A B AT | hex DIGITS (576 bytes, 1152 digits)
+//   render [COUNT]      COUNT (default 1) render calls of the running module: ok LAST-RESULT
+//   quit [N]            calls the running module's Quit (or module N's)
+//   clientsize          ok W H: the plugin window's client size
+//   pixels X0 Y0 X1 Y1  ok ROW ROW ...: the plugin window's pixels from its DC, X1 and Y1
+//                       exclusive, one word per row: '#' black, '.' white, '?' other
+//   paint               invalidates the plugin window and has it painted now
+//   command ID HIGH     WM_COMMAND (ID | HIGH << 16) sent to the plugin window: ok RESULT
+//   key down|up VK      WM_KEYDOWN/WM_KEYUP sent to the plugin window: ok RESULT LPARAM
+//                       (the long parameter sent, to compare with the forwarded key event)
+//   move X Y            moves the frame's top-left corner to X, Y on the screen
+//   resize W H          makes the frame's client area W x H; the frame then makes the plugin
+//                       window fill it from the top left (larger than its buffer, say)
+//   frame               ok 1 LEFT TOP RIGHT BOTTOM while the frame window exists, else ok 0
+//   exit                ok, then the program ends (so does the end of input)
+//
+// The frame lays its child out only when it is moved or sized, so right after init the plugin
+// window sits where the plugin put it, perhaps partly outside the frame's client area; read
+// pixels after a resize that shows all of it.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "audio.h"
+#include "vis_host.h"
+#include "vishost.h"
+#include "wave_pattern.h"
+
+namespace {
+
+bool toLong(const std::string& word, long* value) {
+    if (word.empty())
+        return false;
+    char* end = nullptr;
+    *value = std::strtol(word.c_str(), &end, 0);
+    return *end == '\0';
+}
+
+class Script {
+  public:
+    explicit Script(VisHost& host) : host_(host) {
+        std::memset(waveform_, 0, sizeof waveform_);
+        host_.setAutoAnswer(true);
+    }
+
+    // Runs one line; false when the script is over.
+    bool run(const std::string& line) {
+        std::istringstream in(line);
+        std::vector<std::string> words;
+        for (std::string word; in >> word;)
+            words.push_back(word);
+        if (words.empty())
+            return true;
+        std::string value, error;
+        const bool ok = dispatch(words, &value, &error);
+        host_.pumpMessages();
+        for (const HostEvent& event : host_.takeEvents())
+            std::printf("event %s\n", describeEvent(event).c_str());
+        if (ok)
+            std::printf(value.empty() ? "ok\n" : "ok %s\n", value.c_str());
+        else
+            std::printf("error %s\n", error.c_str());
+        std::fflush(stdout);
+        return !(ok && words[0] == "exit");
+    }
+
+  private:
+    bool dispatch(const std::vector<std::string>& w, std::string* value, std::string* error) {
+        const std::string& command = w[0];
+        const size_t n = w.size();
+        long a = 0, b = 0, c = 0, d = 0;
+        if (command == "exit" && n == 1)
+            return true;
+        if (command == "header" && n == 1)
+            return header(value);
+        if (command == "module" && n == 2 && toLong(w[1], &a))
+            return module((int)a, value);
+        if (command == "embed" && n == 2 && toLong(w[1], &a)) {
+            host_.setEmbedAvailable(a != 0);
+            return true;
+        }
+        if (command == "video" && n == 2 && toLong(w[1], &a)) {
+            host_.setVideoAnswer((LRESULT)a);
+            return true;
+        }
+        if ((command == "config" || command == "init") && n == 2 && toLong(w[1], &a)) {
+            winampVisModule* mod = host_.module((int)a);
+            if (mod == nullptr)
+                return fail(error, "no module " + w[1]);
+            if (command == "config") {
+                host_.config(mod);
+                return true;
+            }
+            const int result = host_.init(mod);
+            if (result == 0)
+                running_ = mod;
+            *value = std::to_string(result);
+            return true;
+        }
+        if (command == "wave" && n >= 3 && toLong(w[1], &a) && (a == 0 || a == 1))
+            return parseWavePattern(std::vector<std::string>(w.begin() + 2, w.end()), waveform_[a],
+                                    error);
+        if (command == "render" && (n == 1 || (n == 2 && toLong(w[1], &a) && a > 0)))
+            return render(n == 1 ? 1 : (int)a, value, error);
+        if (command == "quit" && n <= 2)
+            return quit(w, error);
+        if (command == "clientsize" && n == 1)
+            return clientSize(value, error);
+        if (command == "pixels" && n == 5 && toLong(w[1], &a) && toLong(w[2], &b) &&
+            toLong(w[3], &c) && toLong(w[4], &d))
+            return pixels((int)a, (int)b, (int)c, (int)d, value, error);
+        if (command == "paint" && n == 1)
+            return paint(error);
+        if (command == "command" && n == 3 && toLong(w[1], &a) && toLong(w[2], &b))
+            return sendToPlugin(WM_COMMAND, MAKEWPARAM((WORD)a, (WORD)b), 0, value, error);
+        if (command == "key" && n == 3 && (w[1] == "down" || w[1] == "up") && toLong(w[2], &a))
+            return key(w[1] == "down", (UINT)a, value, error);
+        if ((command == "move" || command == "resize") && n == 3 && toLong(w[1], &a) &&
+            toLong(w[2], &b))
+            return placeFrame(command == "move", (int)a, (int)b, error);
+        if (command == "frame" && n == 1)
+            return frame(value);
+        return fail(error, "unknown command or wrong arguments: " + w[0]);
+    }
+
+    static bool fail(std::string* error, const std::string& message) {
+        *error = message;
+        return false;
+    }
+
+    static std::string quoted(const char* text) {
+        return text == nullptr ? std::string("null") : quoteText(text);
+    }
+
+    bool header(std::string* value) {
+        winampVisHeader* header = host_.header();
+        char version[16];
+        std::snprintf(version, sizeof version, "0x%X", (unsigned)header->version);
+        winampVisGetHeaderType getHeader =
+            (winampVisGetHeaderType)(void*)GetProcAddress(host_.library(), "winampVisGetHeader");
+        *value = std::string("version=") + version + " desc=" + quoted(header->description) +
+                 " same=" + (getHeader() == header ? "1" : "0");
+        return true;
+    }
+
+    bool module(int index, std::string* value) {
+        winampVisModule* mod = host_.module(index);
+        if (mod == nullptr) {
+            *value = "null";
+            return true;
+        }
+        winampVisModule* first = host_.module(0);
+        std::ostringstream out;
+        out << "desc=" << quoted(mod->description) << " latency=" << mod->latencyMs
+            << " delay=" << mod->delayMs << " spectrum=" << mod->spectrumNch
+            << " waveform=" << mod->waveformNch << " config=" << (mod->Config == first->Config)
+            << " init=" << (mod->Init == first->Init) << " quit=" << (mod->Quit == first->Quit)
+            << " render=" << (mod->Render != first->Render)
+            << " same=" << (host_.module(index) == mod);
+        *value = out.str();
+        return true;
+    }
+
+    bool render(int count, std::string* value, std::string* error) {
+        if (running_ == nullptr)
+            return fail(error, "no module running");
+        int result = 0;
+        for (int i = 0; i < count; ++i) {
+            std::memcpy(running_->waveformData, waveform_, sizeof waveform_);
+            result = host_.render(running_);
+        }
+        *value = std::to_string(result);
+        return true;
+    }
+
+    bool quit(const std::vector<std::string>& w, std::string* error) {
+        winampVisModule* mod = running_;
+        long index = 0;
+        if (w.size() == 2) {
+            if (!toLong(w[1], &index) || (mod = host_.module((int)index)) == nullptr)
+                return fail(error, "no module " + w[1]);
+        }
+        if (mod == nullptr)
+            return fail(error, "no module running");
+        host_.quit(mod);
+        running_ = nullptr;
+        return true;
+    }
+
+    HWND pluginWindow(std::string* error) {
+        HWND window = host_.pluginWindow();
+        if (window == NULL)
+            fail(error, "no plugin window");
+        return window;
+    }
+
+    bool clientSize(std::string* value, std::string* error) {
+        HWND window = pluginWindow(error);
+        if (window == NULL)
+            return false;
+        RECT client;
+        GetClientRect(window, &client);
+        *value = std::to_string(client.right) + " " + std::to_string(client.bottom);
+        return true;
+    }
+
+    bool pixels(int x0, int y0, int x1, int y1, std::string* value, std::string* error) {
+        HWND window = pluginWindow(error);
+        if (window == NULL)
+            return false;
+        const int width = x1 - x0, height = y1 - y0;
+        if (width <= 0 || height <= 0 || width > 4096 || height > 4096)
+            return fail(error, "empty or huge rectangle");
+        // Copy the area into a 32-bit top-down bitmap once, then read it from memory.
+        BITMAPINFO info;
+        ZeroMemory(&info, sizeof info);
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        HDC windowDC = GetDC(window);
+        HDC copyDC = CreateCompatibleDC(windowDC);
+        HBITMAP copy = CreateDIBSection(copyDC, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+        HGDIOBJ old = SelectObject(copyDC, copy);
+        BitBlt(copyDC, 0, 0, width, height, windowDC, x0, y0, SRCCOPY);
+        GdiFlush();
+        const unsigned* pixel = static_cast<const unsigned*>(bits);
+        std::string rows;
+        for (int y = 0; y < height; ++y) {
+            if (y > 0)
+                rows += ' ';
+            for (int x = 0; x < width; ++x) {
+                const unsigned rgb = pixel[y * width + x] & 0xFFFFFF;
+                rows += rgb == 0 ? '#' : rgb == 0xFFFFFF ? '.' : '?';
+            }
+        }
+        SelectObject(copyDC, old);
+        DeleteObject(copy);
+        DeleteDC(copyDC);
+        ReleaseDC(window, windowDC);
+        *value = rows;
+        return true;
+    }
+
+    bool paint(std::string* error) {
+        HWND window = pluginWindow(error);
+        if (window == NULL)
+            return false;
+        RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+        return true;
+    }
+
+    bool sendToPlugin(UINT message, WPARAM wParam, LPARAM lParam, std::string* value,
+                      std::string* error) {
+        HWND window = pluginWindow(error);
+        if (window == NULL)
+            return false;
+        *value = std::to_string((long long)SendMessageA(window, message, wParam, lParam));
+        return true;
+    }
+
+    bool key(bool down, UINT virtualKey, std::string* value, std::string* error) {
+        // As the keyboard driver fills it: repeat count 1, the scan code, and for a release
+        // the previous-state and transition bits.
+        const UINT scan = MapVirtualKeyA(virtualKey, 0 /* MAPVK_VK_TO_VSC */);
+        LPARAM lParam = (LPARAM)(1 | (scan & 0xFF) << 16);
+        if (!down)
+            lParam |= (LPARAM)(1u << 30 | 1u << 31);
+        if (!sendToPlugin(down ? WM_KEYDOWN : WM_KEYUP, virtualKey, lParam, value, error))
+            return false;
+        *value += " " + std::to_string((long long)lParam);
+        return true;
+    }
+
+    bool placeFrame(bool move, int a, int b, std::string* error) {
+        HWND frame = host_.frameWindow();
+        if (!IsWindow(frame))
+            return fail(error, "no frame window");
+        if (move) {
+            SetWindowPos(frame, NULL, a, b, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            return true;
+        }
+        RECT outer = {0, 0, a, b};
+        AdjustWindowRectEx(&outer, (DWORD)GetWindowLongA(frame, GWL_STYLE), FALSE,
+                           (DWORD)GetWindowLongA(frame, GWL_EXSTYLE));
+        SetWindowPos(frame, NULL, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return true;
+    }
+
+    bool frame(std::string* value) {
+        HWND frame = host_.frameWindow();
+        RECT r;
+        if (!IsWindow(frame) || !GetWindowRect(frame, &r)) {
+            *value = "0";
+            return true;
+        }
+        std::ostringstream out;
+        out << "1 " << r.left << " " << r.top << " " << r.right << " " << r.bottom;
+        *value = out.str();
+        return true;
+    }
+
+    VisHost& host_;
+    winampVisModule* running_ = nullptr;
+    unsigned char waveform_[2][kBlockSamples];
+};
+
+} // namespace
+
+int runScript(const std::string& plugin) {
+    VisHost host;
+    std::string error;
+    if (!host.load(plugin, &error)) {
+        std::fprintf(stderr, "vishost: %s\n", error.c_str());
+        return kExitBadInput;
+    }
+    Script script(host);
+    for (std::string line; std::getline(std::cin, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!script.run(line))
+            break;
+    }
+    return kExitOk;
+}

@@ -1,0 +1,55 @@
+// vishost: runs a visualisation plugin the way the media player does.
+//   vishost.exe [--module 0|1|2] [--wav FILE] [--seconds S] [--auto-ok] PLUGIN.dll
+//   vishost.exe --script PLUGIN.dll
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "vishost.h"
+
+namespace {
+
+int usage(const char* problem) {
+    std::fprintf(stderr,
+                 "vishost: %s\n"
+                 "usage: vishost [--module N] [--wav FILE] [--seconds S] [--auto-ok] PLUGIN.dll\n"
+                 "       vishost --script PLUGIN.dll\n",
+                 problem);
+    return kExitBadInput;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    PlayOptions options;
+    bool script = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        char* end = nullptr;
+        if (std::strcmp(arg, "--script") == 0) {
+            script = true;
+        } else if (std::strcmp(arg, "--auto-ok") == 0) {
+            options.autoOk = true;
+        } else if (std::strcmp(arg, "--module") == 0 && hasValue) {
+            options.module = (int)std::strtol(argv[++i], &end, 10);
+            if (*end != '\0')
+                return usage("--module takes a number");
+        } else if (std::strcmp(arg, "--wav") == 0 && hasValue) {
+            options.wav = argv[++i];
+        } else if (std::strcmp(arg, "--seconds") == 0 && hasValue) {
+            options.seconds = std::strtod(argv[++i], &end);
+            if (*end != '\0' || !(options.seconds > 0))
+                return usage("--seconds takes a positive number");
+        } else if (arg[0] == '-' && arg[1] == '-') {
+            return usage((std::string("unknown or incomplete option ") + arg).c_str());
+        } else if (options.plugin.empty()) {
+            options.plugin = arg;
+        } else {
+            return usage("only one plugin at a time");
+        }
+    }
+    if (options.plugin.empty())
+        return usage("no plugin named");
+    return script ? runScript(options.plugin) : runPlay(options);
+}
