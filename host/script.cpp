@@ -29,6 +29,13 @@
 //   resize W H          makes the frame's client area W x H; the frame then makes the plugin
 //                       window fill it from the top left (larger than its buffer, say)
 //   frame               ok 1 LEFT TOP RIGHT BOTTOM while the frame window exists, else ok 0
+//   resources           ok handle=H gdi=G: the value of a fresh event handle and the low 16
+//                       bits of a fresh GDI object, both released again. Wine hands out the
+//                       lowest free slot, so both stay the same from one call to the next
+//                       unless handles or GDI objects (device contexts included) were left
+//                       behind in between; GetProcessHandleCount answers 0 under Wine.
+//   leak handle|gdi|dc  leaves one event, brush or plugin-window DC behind on purpose, to
+//                       show that "resources" sees a leak
 //   exit                ok, then the program ends (so does the end of input)
 //
 // The frame lays its child out only when it is moved or sized, so right after init the plugin
@@ -139,6 +146,10 @@ class Script {
             return placeFrame(command == "move", (int)a, (int)b, error);
         if (command == "frame" && n == 1)
             return frame(value);
+        if (command == "resources" && n == 1)
+            return resources(value);
+        if (command == "leak" && n == 2)
+            return leak(w[1], error);
         return fail(error, "unknown command or wrong arguments: " + w[0]);
     }
 
@@ -321,6 +332,28 @@ class Script {
         out << "1 " << r.left << " " << r.top << " " << r.right << " " << r.bottom;
         *value = out.str();
         return true;
+    }
+
+    static bool resources(std::string* value) {
+        HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
+        HGDIOBJ brush = CreateSolidBrush(RGB(1, 2, 3));
+        *value = "handle=" + std::to_string((unsigned long long)(UINT_PTR)event) +
+                 " gdi=" + std::to_string((unsigned)((UINT_PTR)brush & 0xFFFF));
+        DeleteObject(brush);
+        CloseHandle(event);
+        return true;
+    }
+
+    bool leak(const std::string& what, std::string* error) {
+        if (what == "handle")
+            return CreateEventA(NULL, TRUE, FALSE, NULL) != NULL || fail(error, "no event");
+        if (what == "gdi")
+            return CreateSolidBrush(RGB(1, 2, 3)) != NULL || fail(error, "no brush");
+        if (what == "dc") {
+            HWND window = pluginWindow(error);
+            return window != NULL && (GetDC(window) != NULL || fail(error, "no DC"));
+        }
+        return fail(error, "leak handle|gdi|dc");
     }
 
     VisHost& host_;
