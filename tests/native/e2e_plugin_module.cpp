@@ -1,0 +1,49 @@
+// lumo.dll as the player first meets it: the header, the three module records and the about
+// box, loaded by the stand-in host under Wine.
+#include "plugin_session.h"
+
+using namespace plugintest;
+
+namespace {
+
+TEST(PluginModules, TheHeaderAndTheThreeRecordsAreWhatThePlayerReads) {
+    PluginFolder folder;
+    Host host(folder);
+    EXPECT_EQ(host("header").value, "version=0x101 desc=\"LED-Lumo 5 - Visualization\" same=1");
+    const struct {
+        const char* index;
+        const char* record; // config/init/quit shared with module 0, render different from it
+    } cases[] = {
+        {"0", "desc=\"Star\" latency=15 delay=15 spectrum=0 waveform=2 config=1 init=1 quit=1 "
+              "render=0 same=1"},
+        {"1", "desc=\"Levels\" latency=50 delay=50 spectrum=0 waveform=2 config=1 init=1 quit=1 "
+              "render=1 same=1"},
+        {"2", "desc=\"NewStar\" latency=25 delay=25 spectrum=0 waveform=2 config=1 init=1 "
+              "quit=1 render=1 same=1"},
+        {"3", "null"},
+        {"-1", "null"},
+        {"2147483647", "null"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(host(std::string("module ") + c.index).value, c.record) << "module " << c.index;
+}
+
+TEST(PluginModules, TheAboutBoxShowsThePortInMemory) {
+    harness::Pty pty;
+    pty.linkAsCom(4);
+    PluginFolder folder;
+    folder.writeSettings({"[Levels]", "COMPort=4"});
+    Host host(folder);
+
+    // Before any init the port is the one at load; the file is not read for the box.
+    EXPECT_EQ(host("config 1").events, Events{boxEvent("Configuration", aboutText(1))});
+    EXPECT_EQ(host("init 1").value, "0");
+    // Any module's box shows the port the last init read.
+    EXPECT_EQ(host("config 0").events, Events{boxEvent("Configuration", aboutText(4))});
+    host("quit");
+    EXPECT_EQ(host("config 2").events, Events{boxEvent("Configuration", aboutText(4))});
+    static_assert(sizeof "-2147483648" - 1 == 11, "longest port number");
+    EXPECT_LT(aboutText(-2147483647 - 1).size(), 255u) << "the about text fits its buffer";
+}
+
+} // namespace
