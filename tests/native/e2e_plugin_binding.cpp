@@ -1,0 +1,114 @@
+// Starting a module when the cube library is missing or incomplete, or the host cannot embed:
+// the exact message, nothing on the line, and a failed start that leaves nothing behind, so
+// the same process starts the module once the cause is gone.
+#include "plugin_session.h"
+
+using namespace plugintest;
+
+namespace {
+
+// The host reads the frame's title once init has returned; after a failed start the frame is
+// already gone and has none.
+const char kGoneFrameTitle[] = "";
+
+// The line must still be silent when the start byte of a later, good start arrives: a byte
+// sent by the failed start would come first.
+void expectStartByteFirst(harness::Pty& pty) {
+    EXPECT_EQ(lineAfter(pty, 1), Bytes{0x4C})
+        << "the line before a good start: " << harness::hex(pty.bytes());
+}
+
+TEST(PluginBinding, WithoutTheLibraryOneErrorBoxThenAGoodLibraryStartsTheModule) {
+    harness::Pty pty;
+    pty.linkAsCom(1);
+    PluginFolder folder(Library::kNone);
+    Host host(folder);
+
+    harness::WineProgram::Reply failed = host("init 0");
+    EXPECT_EQ(failed.value, "1");
+    EXPECT_EQ(failed.events,
+              (Events{requestEvent(505, 0, 1), frameEvent(50, 50, 338, 306, kGoneFrameTitle),
+                      boxEvent("Error", "Cannot load lumolink.dll"), "quitmessage 0"}))
+        << "one Error box, no Info box";
+    EXPECT_EQ(host("frame").value, "0") << "the failed start left its frame on the screen";
+    EXPECT_FALSE(folder.hasSettings()) << "a failed start wrote the settings";
+
+    folder.installLibrary(Library::kReal);
+    harness::WineProgram::Reply started = host("init 0");
+    EXPECT_EQ(started.value, "0");
+    EXPECT_EQ(started.events,
+              (Events{requestEvent(505, 0, 1), frameEvent(50, 50, 338, 306, "Star"), infoBox(1)}));
+    expectStartByteFirst(pty);
+    host("quit");
+    EXPECT_EQ(lineAfter(pty, 2), (Bytes{0x4C, 0x4E}));
+}
+
+TEST(PluginBinding, ALibraryWithoutSetLevelIsRefusedByNameAndReplacedInTheSameProcess) {
+    harness::Pty pty;
+    pty.linkAsCom(1);
+    PluginFolder folder(Library::kWithoutSetLevel);
+    Host host(folder);
+
+    harness::WineProgram::Reply failed = host("init 1");
+    EXPECT_EQ(failed.value, "1");
+    EXPECT_EQ(failed.events,
+              (Events{requestEvent(505, 0, 1), frameEvent(50, 50, 338, 306, kGoneFrameTitle),
+                      boxEvent("Error", "Cannot load setLevel function"), "quitmessage 0"}));
+    EXPECT_EQ(host("frame").value, "0");
+    // The host may still call Quit: nothing unbound is called, nothing reaches the line.
+    host("quit 1");
+
+    folder.installLibrary(Library::kReal);
+    host("wave 0 alt 0 20"); // level 39
+    EXPECT_EQ(host("init 1").value, "0") << "the refused library is still the one in use";
+    expectStartByteFirst(pty);
+    host("render");
+    host("quit");
+    Bytes expected = Bytes{0x4C} + frameFor(kPatternLevels, 39) + Bytes{0x4E};
+    EXPECT_EQ(lineAfter(pty, expected.size()), expected) << harness::hex(pty.bytes());
+}
+
+TEST(PluginBinding, AHostThatCannotEmbedIsToldSoAndNothingIsRegistered) {
+    PluginFolder folder;
+    Host host(folder);
+    host("embed 0");
+    harness::WineProgram::Reply failed = host("init 2");
+    EXPECT_EQ(failed.value, "1");
+    EXPECT_EQ(failed.events, (Events{requestEvent(505, 0, 0),
+                                     boxEvent("blah", "This plugin requires Winamp 5.0+")}));
+    host("embed 1");
+    EXPECT_EQ(host("init 2").value, "0") << "the class stayed registered after the failure";
+    host("quit");
+}
+
+TEST(PluginBinding, ASecondStartWhileAModuleRunsFailsAtTheClassAndLeavesTheRunningOneAlone) {
+    harness::Pty pty;
+    pty.linkAsCom(1);
+    PluginFolder folder;
+    folder.writeSettings({"[Levels]", "Screen_x=300", "Screen_y=200", "COMPort=5"});
+    Host host(folder);
+    host("wave 0 alt 0 255");
+    EXPECT_EQ(host("init 0").value, "0");
+
+    harness::WineProgram::Reply second = host("init 1");
+    EXPECT_EQ(second.value, "1");
+    EXPECT_EQ(second.events,
+              (Events{requestEvent(505, 0, 1), frameEvent(300, 200, 588, 456, kGoneFrameTitle),
+                      boxEvent("blah", "Error registering window class")}));
+    EXPECT_EQ(host("frame").value, "0") << "the second start left its frame behind";
+
+    // Star runs on: its pattern on its port, its own settings saved at its quit.
+    host("render");
+    host("config 0");
+    host("quit 0");
+    Bytes expected = Bytes{0x4C} + frameFor(kPatternStar, 127) + Bytes{0x4E};
+    EXPECT_EQ(lineAfter(pty, expected.size()), expected) << harness::hex(pty.bytes());
+    EXPECT_EQ(folder.settingsLines(),
+              (std::vector<std::string>{"[Levels]", "Screen_x=300", "Screen_y=200", "COMPort=5",
+                                        "[Star]", "Screen_x=50", "Screen_y=50", "COMPort=1"}));
+    // Star's quit tore down its own frame and window, so the class could go and comes back.
+    EXPECT_EQ(host("init 0").value, "0");
+    host("quit");
+}
+
+} // namespace
