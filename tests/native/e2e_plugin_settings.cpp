@@ -1,0 +1,136 @@
+// The settings file lumo.ini beside the plugin, read at every start and written at every quit,
+// as Wine's profile functions read and write it.
+#include <sys/mount.h>
+
+#include "plugin_session.h"
+
+using namespace plugintest;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+TEST(PluginSettings, APortAloneInTheStarSectionIsUsedAndThePositionIsAdded) {
+    harness::Pty pty;
+    pty.linkAsCom(3);
+    PluginFolder folder;
+    folder.writeSettings({"[Star]", "COMPort=3"});
+    Host host(folder);
+    harness::WineProgram::Reply init = host("init 0");
+    EXPECT_EQ(init.events,
+              (Events{requestEvent(505, 0, 1), frameEvent(50, 50, 338, 306, "Star"), infoBox(3)}));
+    EXPECT_EQ(lineAfter(pty, 1), Bytes{0x4C}) << "not opened on COM3";
+    host("quit");
+    EXPECT_EQ(folder.settingsLines(), (Lines{"[Star]", "COMPort=3", "Screen_x=50", "Screen_y=50"}));
+}
+
+TEST(PluginSettings, LevelsStartsWhereStarLeftOffAndGetsASectionOfItsOwn) {
+    harness::Pty pty;
+    pty.linkAsCom(2);
+    PluginFolder folder;
+    folder.writeSettings({"[Star]", "COMPort=2"});
+    Host host(folder);
+    host("init 0");
+    host("move 120 80");
+    host("quit");
+    harness::WineProgram::Reply levels = host("init 1");
+    EXPECT_EQ(levels.events, (Events{requestEvent(505, 0, 1),
+                                     frameEvent(120, 80, 408, 336, "Levels"), infoBox(2)}));
+    host("render");
+    host("quit");
+    Bytes expected = Bytes{0x4C, 0x4E, 0x4C} + frameFor(kPatternLevels, 0) + Bytes{0x4E};
+    EXPECT_EQ(lineAfter(pty, expected.size()), expected) << harness::hex(pty.bytes());
+    EXPECT_EQ(folder.settingsLines(),
+              (Lines{"[Star]", "COMPort=2", "Screen_x=120", "Screen_y=80", "[Levels]",
+                     "Screen_x=120", "Screen_y=80", "COMPort=2"}));
+}
+
+TEST(PluginSettings, EachModuleReadsOnlyItsOwnSection) {
+    harness::Pty pty;
+    pty.linkAsCom(1);
+    PluginFolder folder;
+    folder.writeSettings({"[Star]", "Screen_x=10", "Screen_y=20", "COMPort=7"});
+    Host host(folder);
+    EXPECT_EQ(host("init 2").events, (Events{requestEvent(505, 0, 1),
+                                             frameEvent(50, 50, 306, 82, "NewStar"), infoBox(1)}));
+    host("quit");
+}
+
+TEST(PluginSettings, NegativeCoordinatesAreReadAndWrittenWithASign) {
+    harness::Pty pty;
+    pty.linkAsCom(1);
+    PluginFolder folder;
+    folder.writeSettings({"[NewStar]", "Screen_x=-8", "Screen_y=-20"});
+    Host host(folder);
+    EXPECT_EQ(host("init 2").events, (Events{requestEvent(505, 0, 1),
+                                             frameEvent(-8, -20, 248, 12, "NewStar"), infoBox(1)}));
+    host("quit");
+    EXPECT_EQ(folder.settingsLines(),
+              (Lines{"[NewStar]", "Screen_x=-8", "Screen_y=-20", "COMPort=1"}));
+}
+
+TEST(PluginSettings, OtherSectionsKeysAndCommentsAreLeftAsTheyWere) {
+    harness::Pty pty;
+    pty.linkAsCom(6);
+    PluginFolder folder;
+    folder.writeSettings({"; kept by hand", "[Other]", "Screen_x=999", "[star]", "Extra=keep",
+                          "comport=6", "Screen_x=70", "[Tail]", "x=1"});
+    Host host(folder);
+    // Section and key names match whatever their case.
+    EXPECT_EQ(host("init 0").events,
+              (Events{requestEvent(505, 0, 1), frameEvent(70, 50, 358, 306, "Star"), infoBox(6)}));
+    host("quit");
+    EXPECT_EQ(folder.settingsLines(),
+              (Lines{"; kept by hand", "[Other]", "Screen_x=999", "[star]", "Extra=keep",
+                     "comport=6", "Screen_x=70", "Screen_y=50", "[Tail]", "x=1"}));
+}
+
+// The plugin's folder made read-only underneath the running host: a bind mount, since root
+// (which these tests run as) writes into a folder whatever its mode.
+class ReadOnlyFolder {
+  public:
+    explicit ReadOnlyFolder(const std::string& path) : path_(path) {
+        mounted_ = mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0;
+        if (mounted_)
+            readOnly_ = mount(nullptr, path.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
+                              nullptr) == 0;
+    }
+    ~ReadOnlyFolder() {
+        if (mounted_)
+            umount2(path_.c_str(), MNT_DETACH);
+    }
+    bool readOnly() const { return readOnly_; }
+
+  private:
+    std::string path_;
+    bool mounted_ = false;
+    bool readOnly_ = false;
+};
+
+TEST(PluginSettings, AReadOnlyFolderDoesNotBreakTheRun) {
+    harness::Pty pty;
+    pty.linkAsCom(4);
+    PluginFolder folder;
+    folder.writeSettings({"[Levels]", "COMPort=4", "Screen_x=60"});
+    const std::string before = harness::readFile(folder.file("lumo.ini"));
+    ReadOnlyFolder readOnly(folder.path());
+    if (!readOnly.readOnly())
+        GTEST_SKIP() << "cannot mount the folder read-only here";
+
+    Host host(folder);
+    EXPECT_EQ(host("init 1").events, (Events{requestEvent(505, 0, 1),
+                                             frameEvent(60, 50, 348, 306, "Levels"), infoBox(4)}));
+    host("move 90 90");
+    host("render");
+    host("quit");
+    // The file still says x 60; y, which it lacks, comes from memory, as the move left it.
+    EXPECT_EQ(host("init 1").events,
+              (Events{requestEvent(505, 0, 1), frameEvent(60, 90, 348, 346, "Levels"), infoBox(4)}))
+        << "the values in memory are kept when the file cannot be written";
+    host("quit");
+    Bytes expected = Bytes{0x4C} + frameFor(kPatternLevels, 0) + Bytes{0x4E, 0x4C, 0x4E};
+    EXPECT_EQ(lineAfter(pty, expected.size()), expected) << harness::hex(pty.bytes());
+    EXPECT_EQ(harness::readFile(folder.file("lumo.ini")), before);
+    EXPECT_EQ(host.program().finish(), 0);
+}
+
+} // namespace
