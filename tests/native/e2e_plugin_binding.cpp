@@ -11,6 +11,12 @@ namespace {
 // already gone and has none.
 const char kGoneFrameTitle[] = "";
 
+// Open sets the line to 19200 baud; a pty starts at another speed.
+bool portWasOpened(const harness::Pty& pty) {
+    termios line = pty.slaveSettings();
+    return cfgetospeed(&line) == B19200;
+}
+
 // The line must still be silent when the start byte of a later, good start arrives: a byte
 // sent by the failed start would come first.
 void expectStartByteFirst(harness::Pty& pty) {
@@ -32,6 +38,7 @@ TEST(PluginBinding, WithoutTheLibraryOneErrorBoxThenAGoodLibraryStartsTheModule)
         << "one Error box, no Info box";
     EXPECT_EQ(host("frame").value, "0") << "the failed start left its frame on the screen";
     EXPECT_FALSE(folder.hasSettings()) << "a failed start wrote the settings";
+    EXPECT_FALSE(portWasOpened(pty));
 
     folder.installLibrary(Library::kReal);
     harness::WineProgram::Reply started = host("init 0");
@@ -55,6 +62,7 @@ TEST(PluginBinding, ALibraryWithoutSetLevelIsRefusedByNameAndReplacedInTheSamePr
               (Events{requestEvent(505, 0, 1), frameEvent(50, 50, 338, 306, kGoneFrameTitle),
                       boxEvent("Error", "Cannot load setLevel function"), "quitmessage 0"}));
     EXPECT_EQ(host("frame").value, "0");
+    EXPECT_FALSE(portWasOpened(pty)) << "Open was called without a complete binding";
     // The host may still call Quit: nothing unbound is called, nothing reaches the line.
     host("quit 1");
 
@@ -62,6 +70,7 @@ TEST(PluginBinding, ALibraryWithoutSetLevelIsRefusedByNameAndReplacedInTheSamePr
     host("wave 0 alt 0 20"); // level 39
     EXPECT_EQ(host("init 1").value, "0") << "the refused library is still the one in use";
     expectStartByteFirst(pty);
+    EXPECT_TRUE(portWasOpened(pty));
     host("render");
     host("quit");
     Bytes expected = Bytes{0x4C} + frameFor(kPatternLevels, 39) + Bytes{0x4E};
