@@ -41,3 +41,8 @@ bench: win64 native
 # Every mode for 200,000 render calls (SOAK_CALLS=N to change) with cubeview checking each frame.
 soak: win64 native
 	@scripts/soak
+
+# The main job: music in, the real DLLs running, the cube's light patterns out (cubeview).
+# WAV=song.wav plays your own file; MODE=Star|Levels|NewStar picks one mode.
+demo: win64 native
+	@WAV="$(WAV)" MODE="$(MODE)" scripts/demo
