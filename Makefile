@@ -33,3 +33,16 @@ clean:
 # The stream parser under libFuzzer for a minute (scripts/fuzz SECONDS for longer).
 fuzz: deps
 	@scripts/fuzz 60
+
+# Benchmarks: native, and render calls under Wine against the frame's line time.
+bench: win64 native
+	@scripts/bench
+
+# Every mode for 200,000 render calls (SOAK_CALLS=N to change) with cubeview checking each frame.
+soak: win64 native
+	@scripts/soak
+
+# The main job: music in, the real DLLs running, the cube's light patterns out (cubeview).
+# WAV=song.wav plays your own file; MODE=Star|Levels|NewStar picks one mode.
+demo: win64 native
+	@WAV="$(WAV)" MODE="$(MODE)" scripts/demo

@@ -58,13 +58,13 @@ unsigned buttonBits(const std::vector<int>& ids) {
         std::vector<int> ids;
     };
     static const ButtonSet sets[] = {
-        {MB_OK, {IDOK}},                                            // one OK button
-        {MB_OKCANCEL, {IDOK, IDCANCEL}},                            //
-        {MB_ABORTRETRYIGNORE, {IDABORT, IDRETRY, IDIGNORE}},        //
-        {MB_YESNOCANCEL, {IDYES, IDNO, IDCANCEL}},                  //
-        {MB_YESNO, {IDYES, IDNO}},                                  //
-        {MB_RETRYCANCEL, {IDRETRY, IDCANCEL}},                      //
-        {MB_CANCELTRYCONTINUE, {IDCANCEL, IDTRYAGAIN, IDCONTINUE}}, //
+        {MB_OK, {IDOK}},                                            // the plain box
+        {MB_OKCANCEL, {IDOK, IDCANCEL}},                            // OK or give up
+        {MB_ABORTRETRYIGNORE, {IDABORT, IDRETRY, IDIGNORE}},        // a failed operation
+        {MB_YESNOCANCEL, {IDYES, IDNO, IDCANCEL}},                  // a question that can be dodged
+        {MB_YESNO, {IDYES, IDNO}},                                  // a plain question
+        {MB_RETRYCANCEL, {IDRETRY, IDCANCEL}},                      // try again or give up
+        {MB_CANCELTRYCONTINUE, {IDCANCEL, IDTRYAGAIN, IDCONTINUE}}, // the newer retry box
     };
     std::vector<int> withoutHelp;
     for (int id : ids)

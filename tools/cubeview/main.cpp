@@ -32,6 +32,7 @@ const char kUsage[] =
     "  --device PATH    read a serial device at 19200 baud 8N1 (e.g. /dev/ttyUSB0)\n"
     "  --stdin          read the byte stream from standard input\n"
     "  --summary        print one line of counts when the stream ends\n"
+    "  --summary-file F write that line to the file F instead (the live view keeps the screen)\n"
     "  --until-stop     exit once the stop byte 0x4E has been seen\n"
     "  --timeout S      exit after S seconds without input\n"
     "  --svg FILE       draw one frame (or, without --frame, every frame of the pattern)\n";
@@ -51,7 +52,7 @@ void onSignal(int) {
 }
 
 struct Options {
-    std::string link, device, svg, pattern;
+    std::string link, device, svg, pattern, summaryFile;
     bool useStdin = false, summary = false, untilStop = false;
     double timeout = -1;
     int frame = -1;
@@ -67,6 +68,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.summary = true;
         } else if (arg == "--until-stop") {
             options.untilStop = true;
+        } else if (hasValue && arg == "--summary-file") {
+            options.summaryFile = argv[++i];
         } else if (hasValue && arg == "--link") {
             options.link = argv[++i];
         } else if (hasValue && arg == "--device") {
@@ -141,7 +144,7 @@ class Session {
     std::string run(int fd);
     // Settles a frame left incomplete and tells the view why the stream ended.
     void finish(const std::string& reason);
-    void printSummary() const;
+    void printSummary(std::FILE* out) const;
     bool stopSeen() const { return parser_.counts().stops > 0; }
 
   private:
@@ -241,15 +244,16 @@ void Session::finish(const std::string& reason) {
     view_.end(reason, parser_.counts());
 }
 
-void Session::printSummary() const {
+void Session::printSummary(std::FILE* out) const {
     const StreamCounts& counts = parser_.counts();
-    std::printf("summary frames=%llu bytes=%llu skipped=%llu rejected=%llu start=%llu "
-                "stop=%llu %s\n",
-                (unsigned long long)counts.frames, (unsigned long long)counts.bytes,
-                (unsigned long long)counts.skipped, (unsigned long long)counts.rejected,
-                (unsigned long long)counts.starts, (unsigned long long)counts.stops,
-                tally_.summary().c_str());
-    std::fflush(stdout);
+    std::fprintf(out,
+                 "summary frames=%llu bytes=%llu skipped=%llu rejected=%llu start=%llu "
+                 "stop=%llu %s\n",
+                 (unsigned long long)counts.frames, (unsigned long long)counts.bytes,
+                 (unsigned long long)counts.skipped, (unsigned long long)counts.rejected,
+                 (unsigned long long)counts.starts, (unsigned long long)counts.stops,
+                 tally_.summary().c_str());
+    std::fflush(out);
 }
 
 } // namespace
@@ -293,7 +297,16 @@ int main(int argc, char** argv) {
     session.finish(reason);
     view.reset();
     if (options.summary)
-        session.printSummary();
+        session.printSummary(stdout);
+    if (!options.summaryFile.empty()) {
+        std::FILE* file = std::fopen(options.summaryFile.c_str(), "w");
+        if (file == nullptr) {
+            std::fprintf(stderr, "cubeview: cannot write %s\n", options.summaryFile.c_str());
+            return 1;
+        }
+        session.printSummary(file);
+        std::fclose(file);
+    }
     bool missedStop = options.untilStop && !session.stopSeen() && reason != "signal";
     return reason == "error" ? 1 : missedStop ? 2 : 0;
 }
