@@ -44,5 +44,5 @@ soak: win64 native
 
 # The main job: music in, the real DLLs running, the cube's light patterns out (cubeview).
 # WAV=song.wav plays your own file; MODE=Star|Levels|NewStar picks one mode.
-demo: win64 native
+demo: dist win64 native
 	@WAV="$(WAV)" MODE="$(MODE)" scripts/demo
