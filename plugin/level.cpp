@@ -15,7 +15,7 @@ static unsigned sumOfSteps(const unsigned char* samples, int from, int to) {
     return sum;
 }
 
-int channelLevel(const unsigned char* samples) {
+int channel_level(const unsigned char* samples) {
     const int steps = kLevelSamples - 1; // 575; the sum is at most 575 * 255
     int done = 0;
     unsigned sum = 0;
