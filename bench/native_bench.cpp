@@ -28,8 +28,8 @@ void BM_LevelOfBlock(benchmark::State& state) {
     size_t block = 0;
     for (auto _ : state) {
         const unsigned char* channels = &samples[block * 2 * kLevelSamples];
-        benchmark::DoNotOptimize(channelLevel(channels));
-        benchmark::DoNotOptimize(channelLevel(channels + kLevelSamples));
+        benchmark::DoNotOptimize(channel_level(channels));
+        benchmark::DoNotOptimize(channel_level(channels + kLevelSamples));
         block = (block + 1) % blocks;
     }
     state.SetItemsProcessed(state.iterations() * 2 * kLevelSamples); // samples

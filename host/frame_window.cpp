@@ -5,6 +5,8 @@
 // the child is made to fill it from the top-left corner.
 #include "vis_host.h"
 
+#include <algorithm>
+
 namespace {
 
 const char kFrameClass[] = "vishost frame";
@@ -77,7 +79,12 @@ HWND VisHost::embed(embedWindowState* state) {
     g_owner = this;
     HWND frame = createFrameWindow(GetModuleHandleA(NULL), state->r);
     state->me = frame;
-    frame_ = frame;
+    // Frames that are gone are forgotten, so that a handle the platform hands out again is
+    // never mistaken for one of them.
+    frames_.erase(
+        std::remove_if(frames_.begin(), frames_.end(), [](HWND old) { return !IsWindow(old); }),
+        frames_.end());
+    frames_.push_back(frame);
     closeRequested_ = false;
     HostEvent event;
     event.kind = HostEvent::kFrame;
@@ -85,5 +92,6 @@ HWND VisHost::embed(embedWindowState* state) {
     record(event);
     pendingFrame_.events = events_.size();
     pendingFrame_.history = history_.size();
+    pendingFrame_.frame = frame;
     return frame;
 }

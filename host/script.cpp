@@ -7,8 +7,9 @@
 //   header              ok version=0x101 desc="..." same=1   (same: a second call gave the
 //                       same header)
 //   module N            ok desc="..." latency=L delay=D spectrum=S waveform=W config=1
-//                       init=1 quit=1 render=0 same=1; config/init/quit: 1 when the pointer
-//                       equals module 0's, render: 1 when it differs from module 0's, same:
+//                       init=1 quit=1 render=N same=1; config/init/quit: 1 when the pointer
+//                       equals module 0's, render: the lowest index whose record has the same
+//                       Render (N itself when no earlier module shares it), same:
 //                       getModule(N) twice gave one record. "ok null" for no record.
 //   embed 0|1           request 505 answers the embedding function (1, the default) or 0
 //   video N             request 501 answers N (default 0)
@@ -25,10 +26,14 @@
 //   command ID HIGH     WM_COMMAND (ID | HIGH << 16) sent to the plugin window: ok RESULT
 //   key down|up VK      WM_KEYDOWN/WM_KEYUP sent to the plugin window: ok RESULT LPARAM
 //                       (the long parameter sent, to compare with the forwarded key event)
+//   message MSG W L     any message MSG with word and long parameters W, L sent to the plugin
+//                       window: ok RESULT
 //   move X Y            moves the frame's top-left corner to X, Y on the screen
 //   resize W H          makes the frame's client area W x H; the frame then makes the plugin
 //                       window fill it from the top left (larger than its buffer, say)
-//   frame               ok 1 LEFT TOP RIGHT BOTTOM while the frame window exists, else ok 0
+//   frame               ok 1 LEFT TOP RIGHT BOTTOM title="..." while a frame window exists,
+//                       else ok 0; the newest frame that still exists, so after a second
+//                       embedding's frame is destroyed, the earlier one again
 //   resources           ok handle=H gdi=G: the value of a fresh event handle and the low 16
 //                       bits of a fresh GDI object, both released again. Wine hands out the
 //                       lowest free slot, so both stay the same from one call to the next
@@ -139,6 +144,9 @@ class Script {
             return paint(error);
         if (command == "command" && n == 3 && toLong(w[1], &a) && toLong(w[2], &b))
             return sendToPlugin(WM_COMMAND, MAKEWPARAM((WORD)a, (WORD)b), 0, value, error);
+        if (command == "message" && n == 4 && toLong(w[1], &a) && toLong(w[2], &b) &&
+            toLong(w[3], &c))
+            return sendToPlugin((UINT)a, (WPARAM)b, (LPARAM)c, value, error);
         if (command == "key" && n == 3 && (w[1] == "down" || w[1] == "up") && toLong(w[2], &a))
             return key(w[1] == "down", (UINT)a, value, error);
         if ((command == "move" || command == "resize") && n == 3 && toLong(w[1], &a) &&
@@ -185,10 +193,19 @@ class Script {
             << " delay=" << mod->delayMs << " spectrum=" << mod->spectrumNch
             << " waveform=" << mod->waveformNch << " config=" << (mod->Config == first->Config)
             << " init=" << (mod->Init == first->Init) << " quit=" << (mod->Quit == first->Quit)
-            << " render=" << (mod->Render != first->Render)
+            << " render=" << firstWithRender(index, mod)
             << " same=" << (host_.module(index) == mod);
         *value = out.str();
         return true;
+    }
+
+    int firstWithRender(int index, const winampVisModule* mod) {
+        for (int earlier = 0; earlier < index; ++earlier) {
+            const winampVisModule* other = host_.module(earlier);
+            if (other != nullptr && other->Render == mod->Render)
+                return earlier;
+        }
+        return index;
     }
 
     bool render(int count, std::string* value, std::string* error) {
@@ -328,8 +345,11 @@ class Script {
             *value = "0";
             return true;
         }
+        char title[256] = "";
+        GetWindowTextA(frame, title, sizeof title);
         std::ostringstream out;
-        out << "1 " << r.left << " " << r.top << " " << r.right << " " << r.bottom;
+        out << "1 " << r.left << " " << r.top << " " << r.right << " " << r.bottom
+            << " title=" << quoteText(title);
         *value = out.str();
         return true;
     }

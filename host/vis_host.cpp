@@ -11,7 +11,7 @@ LRESULT CALLBACK hostProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     if (g_host != nullptr) {
         if (message == WM_USER)
             return g_host->request(wParam, lParam);
-        if (message == WM_KEYDOWN || message == WM_KEYUP) {
+        if (message >= WM_KEYFIRST && message <= WM_KEYLAST) {
             g_host->keyForwarded(message, wParam, lParam);
             return 0;
         }
@@ -120,8 +120,9 @@ VisHost::VisHost()
 }
 
 VisHost::~VisHost() {
-    if (IsWindow(frame_))
-        DestroyWindow(frame_);
+    for (HWND frame : frames_)
+        if (IsWindow(frame))
+            DestroyWindow(frame);
     DestroyWindow(hostWindow_);
     pumpMessages();
     g_host = nullptr;
@@ -180,7 +181,8 @@ int VisHost::init(winampVisModule* mod) {
     const int result = mod->Init(mod);
     // The plugin titles its frame after the embedding function returned.
     if (pendingFrame_.events != 0) {
-        const std::string title = IsWindow(frame_) ? windowTitle(frame_) : std::string();
+        const std::string title =
+            IsWindow(pendingFrame_.frame) ? windowTitle(pendingFrame_.frame) : std::string();
         events_[pendingFrame_.events - 1].title = title;
         history_[pendingFrame_.history - 1].title = title;
         pendingFrame_ = PendingFrame();
@@ -213,6 +215,13 @@ void VisHost::pumpMessages(DWORD waitMs) {
                 record(event);
                 continue;
             }
+            if (msg.hwnd == hostWindow_ && msg.message >= WM_KEYFIRST &&
+                msg.message <= WM_KEYLAST) {
+                // Any keyboard message the plugin hands on, exactly as it was posted: not
+                // translated into characters here, so a character seen was forwarded as one.
+                keyForwarded(msg.message, msg.wParam, msg.lParam);
+                continue;
+            }
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
@@ -223,8 +232,16 @@ void VisHost::pumpMessages(DWORD waitMs) {
     }
 }
 
+HWND VisHost::frameWindow() const {
+    for (auto frame = frames_.rbegin(); frame != frames_.rend(); ++frame)
+        if (IsWindow(*frame))
+            return *frame;
+    return NULL;
+}
+
 HWND VisHost::pluginWindow() const {
-    return IsWindow(frame_) ? GetWindow(frame_, GW_CHILD) : NULL;
+    HWND frame = frameWindow();
+    return frame != NULL ? GetWindow(frame, GW_CHILD) : NULL;
 }
 
 std::vector<HostEvent> VisHost::takeEvents() {
@@ -239,7 +256,7 @@ std::string VisHost::ownerName(HWND owner) const {
         return "none";
     if (owner == hostWindow_)
         return "parent";
-    if (owner == frame_)
+    if (owner == frameWindow())
         return "frame";
     if (owner == pluginWindow())
         return "plugin";

@@ -17,7 +17,8 @@ struct HostEvent {
     enum Kind { kRequest, kBox, kKey, kFrame, kQuitMessage };
     Kind kind;
     // kRequest: the request code, its word parameter and our answer (the embedding function
-    // counts as 1). kKey: the message, its word and long parameters. kQuitMessage: the exit
+    // counts as 1). kKey: any keyboard message (WM_KEYDOWN, WM_CHAR, WM_SYSKEYDOWN, ...) that
+    // reached the host window: the message, its word and long parameters. kQuitMessage: the exit
     // code posted with PostQuitMessage.
     unsigned message = 0;
     unsigned long long wParam = 0;
@@ -69,8 +70,10 @@ class VisHost {
     void pumpMessages(DWORD waitMs = 0);
 
     HWND hostWindow() const { return hostWindow_; }
-    HWND frameWindow() const { return frame_; }
-    HWND pluginWindow() const; // the frame's child while the frame exists
+    // The newest frame that still exists: when a second embedding's frame is destroyed (a
+    // failed start while a module runs), the running module's frame again; null when none is.
+    HWND frameWindow() const;
+    HWND pluginWindow() const; // that frame's child
     // True once the person closed the frame: a player then ends the run.
     bool frameCloseRequested() const { return closeRequested_; }
 
@@ -97,11 +100,12 @@ class VisHost {
     LRESULT videoAnswer_ = 0;
     int sampleRate_ = 44100;
     int channels_ = 2;
-    HWND frame_ = NULL;
+    std::vector<HWND> frames_; // every frame made, oldest first
     bool closeRequested_ = false;
     struct PendingFrame { // index + 1 of a frame event waiting for its title, or 0
         size_t events = 0;
         size_t history = 0;
+        HWND frame = NULL;
     } pendingFrame_;
     std::vector<HostEvent> events_;
     std::vector<HostEvent> history_;

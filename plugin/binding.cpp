@@ -32,7 +32,7 @@ template <typename Entry> static Entry entry(FARPROC address) {
     return reinterpret_cast<Entry>(reinterpret_cast<void (*)(void)>(address));
 }
 
-static void showError(const char* text) {
+static void show_error(const char* text) {
     MessageBoxA(g_mod->hwndParent, text, "Error", MB_OK);
 }
 
@@ -51,7 +51,7 @@ static void unbind(void) {
 int Init(void) {
     myLib = LoadLibraryA("lumolink.dll");
     if (myLib == NULL) {
-        showError("Cannot load lumolink.dll");
+        show_error("Cannot load lumolink.dll");
         return 1;
     }
 
@@ -59,7 +59,7 @@ int Init(void) {
     for (int i = 0; i < kEntryPointCount; ++i) {
         found[i] = GetProcAddress(myLib, kEntryPoints[i].exportName);
         if (found[i] == NULL) {
-            showError(kEntryPoints[i].failureMessage);
+            show_error(kEntryPoints[i].failureMessage);
             unbind();
             return 1;
         }

@@ -1,6 +1,8 @@
 #include "level.h"
 
-#if defined(__SSE2__)
+// LUMO_LEVEL_SCALAR forces the plain loop, the one the 32-bit DLL runs, so that it is tested too.
+#if defined(__SSE2__) && !defined(LUMO_LEVEL_SCALAR)
+#define LUMO_LEVEL_SSE2 1
 #include <emmintrin.h>
 #endif
 
@@ -15,11 +17,11 @@ static unsigned sumOfSteps(const unsigned char* samples, int from, int to) {
     return sum;
 }
 
-int channelLevel(const unsigned char* samples) {
+int channel_level(const unsigned char* samples) {
     const int steps = kLevelSamples - 1; // 575; the sum is at most 575 * 255
     int done = 0;
     unsigned sum = 0;
-#if defined(__SSE2__)
+#if defined(LUMO_LEVEL_SSE2)
     // PSADBW sums the absolute differences of 16 byte pairs in one instruction: compare the
     // block with itself shifted by one sample. The last load ends at sample 575, inside the
     // block. This is what keeps the level well under a nanosecond a sample.

@@ -10,4 +10,4 @@ enum {
 
 // Sum of the absolute differences of successive samples (575 of them, each sample read as
 // 0..255, so a step between 255 and 0 counts 255), divided by 288 and capped at 127.
-int channelLevel(const unsigned char* samples);
+int channel_level(const unsigned char* samples);

@@ -10,16 +10,16 @@ enum {
 
 // No pen or brush is ever selected into the back buffer, so every box is black on white; the
 // background box drawn first wipes the previous call's bars.
-static int renderMeter(winampVisModule* mod, PatternEntry device) {
+static int render_meter(winampVisModule* mod, PatternEntry device) {
     Rectangle(memDC, 0, 0, kMeterWidth, kMeterHeight);
 
-    int left = channelLevel(mod->waveformData[0]);
+    int left = channel_level(mod->waveformData[0]);
     Rectangle(memDC, kMeterCentre - left, 0, kMeterCentre, kMeterHeight);
     // Unbound after a failed binding: the meter is still drawn, the cube is left alone.
     if (device)
         device(left);
 
-    int right = channelLevel(mod->waveformData[1]);
+    int right = channel_level(mod->waveformData[1]);
     Rectangle(memDC, kMeterCentre, 0, kMeterCentre + right, kMeterHeight);
 
     HDC windowDC = GetDC(hMainWnd);
@@ -29,11 +29,11 @@ static int renderMeter(winampVisModule* mod, PatternEntry device) {
 }
 
 int __cdecl render1(winampVisModule* mod) {
-    return renderMeter(mod, setStarP);
+    return render_meter(mod, setStarP);
 }
 int __cdecl render2(winampVisModule* mod) {
-    return renderMeter(mod, setLevelP);
+    return render_meter(mod, setLevelP);
 }
 int __cdecl render3(winampVisModule* mod) {
-    return renderMeter(mod, setNewStarP);
+    return render_meter(mod, setNewStarP);
 }

@@ -12,24 +12,24 @@ void config_getinifn(winampVisModule* mod, char* buffer) {
     // Neither is a folder to trust.
     if (length == 0 || length >= kSettingsPathSize)
         buffer[0] = '\0';
-    settingsPathFromModulePath(buffer);
+    settings_path_from_module_path(buffer);
 }
 
 // Each key the file lacks keeps the value in memory, which may come from an earlier run.
-static void readSetting(const char* section, const char* key, int* value, const char* path) {
+static void read_setting(const char* section, const char* key, int* value, const char* path) {
     *value = (int)GetPrivateProfileIntA(section, key, *value, path);
 }
 
 void config_read(winampVisModule* mod) {
     char path[kSettingsPathSize];
     config_getinifn(mod, path);
-    readSetting(mod->description, "Screen_x", &config_x, path);
-    readSetting(mod->description, "Screen_y", &config_y, path);
-    readSetting(mod->description, "COMPort", &config_com, path);
+    read_setting(mod->description, "Screen_x", &config_x, path);
+    read_setting(mod->description, "Screen_y", &config_y, path);
+    read_setting(mod->description, "COMPort", &config_com, path);
 }
 
 // A refused write (say, a read-only folder) is ignored: the values stay in memory.
-static void writeSetting(const char* section, const char* key, int value, const char* path) {
+static void write_setting(const char* section, const char* key, int value, const char* path) {
     char text[kNumberSize];
     wsprintfA(text, "%d", value);
     WritePrivateProfileStringA(section, key, text, path);
@@ -38,7 +38,7 @@ static void writeSetting(const char* section, const char* key, int value, const 
 void config_write(winampVisModule* mod) {
     char path[kSettingsPathSize];
     config_getinifn(mod, path);
-    writeSetting(mod->description, "Screen_x", config_x, path);
-    writeSetting(mod->description, "Screen_y", config_y, path);
-    writeSetting(mod->description, "COMPort", config_com, path);
+    write_setting(mod->description, "Screen_x", config_x, path);
+    write_setting(mod->description, "Screen_y", config_y, path);
+    write_setting(mod->description, "COMPort", config_com, path);
 }

@@ -4,7 +4,7 @@
 
 const char kSettingsFileName[] = "lumo.ini";
 
-void settingsPathFromModulePath(char* path) {
+void settings_path_from_module_path(char* path) {
     const char* lastBackslash = strrchr(path, '\\');
     size_t folderLength = lastBackslash ? (size_t)(lastBackslash - path) + 1 : 0;
     // A folder too long for the file name to follow it, or a plugin file the platform could

@@ -11,4 +11,4 @@ extern const char kSettingsFileName[];
 // platform could not name it) in a buffer of kSettingsPathSize characters, into the path of
 // the settings file in the same folder: everything up to and including the last backslash,
 // then "lumo.ini". Only the backslash separates folders. Never writes past the buffer.
-void settingsPathFromModulePath(char* path);
+void settings_path_from_module_path(char* path);

@@ -69,8 +69,10 @@ enum HostCommand {
 static_assert(sizeof(winampVisModule) == 2360, "module record layout");
 static_assert(offsetof(winampVisModule, waveformData) == 1188, "module record layout");
 static_assert(offsetof(winampVisModule, Config) == 2340, "module record layout");
+static_assert(offsetof(winampVisModule, Init) == 2344, "module record layout");
 static_assert(offsetof(winampVisModule, userData) == 2356, "module record layout");
 static_assert(sizeof(winampVisHeader) == 12, "header record layout");
 static_assert(sizeof(embedWindowState) == 284, "embedded frame record layout");
 static_assert(offsetof(embedWindowState, r) == 8, "embedded frame record layout");
+static_assert(offsetof(embedWindowState, user_ptr) == 24, "embedded frame record layout");
 #endif

@@ -118,7 +118,10 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_CREATE:
         return 0;
     case WM_DESTROY:
-        PostQuitMessage(0);
+        // Only the end of a run tells the thread to quit. A failed start takes the module out
+        // of its window first: the host's message loop must carry on after it.
+        if (GetWindowLongPtrA(hwnd, GWLP_USERDATA))
+            PostQuitMessage(0);
         return 0;
     case WM_PAINT:
         paint(hwnd);
@@ -153,19 +156,25 @@ enum StartProgress {
 };
 
 // A failed start lets go of what it made, newest first, so that the next start can register
-// the class again and nothing of the failed one lingers on the screen.
+// the class again and nothing of the failed one lingers on the screen. The handles are cleared
+// as they go, so that nothing later draws into or destroys what is gone.
 static void undo_start(winampVisModule* mod, HWND frame, StartProgress made) {
     if (made >= kMadeWindowAndBuffer) {
         SelectObject(memDC, oldBM);
         DeleteDC(memDC);
         DeleteObject(memBM);
+        memDC = NULL;
+        memBM = oldBM = NULL;
+        SetWindowLongPtrA(hMainWnd, GWLP_USERDATA, 0);
         DestroyWindow(hMainWnd);
+        hMainWnd = NULL;
     }
     if (made >= kRegisteredClass)
         UnregisterClassA(szAppName, mod->hDllInstance);
     // A host may hand the running module's frame out again; that one is not ours to destroy.
     if (frame && frame != runningFrame)
         DestroyWindow(frame);
+    myWindowState.me = NULL;
 }
 
 static int fail_start(winampVisModule* mod, const char* text) {
@@ -235,16 +244,19 @@ static int start_module(winampVisModule* mod) {
 // True from a successful init to the quit that ends it.
 static bool moduleRunning = false;
 
-// What a second start while a module runs overwrites before it fails at the class.
+// What a second start while a module runs overwrites before it fails at the class. Of the
+// frame record only what the plugin itself fills in; the rest is the host's.
 struct RunState {
     winampVisModule* module;
     int width, height;
     int x, y, com;
-    embedWindowState windowState;
+    HWND frame;
+    RECT frameRect;
 };
 
 int __cdecl init(winampVisModule* mod) {
-    RunState running = {g_mod, width, height, config_x, config_y, config_com, myWindowState};
+    RunState running = {g_mod,    width,      height,           config_x,
+                        config_y, config_com, myWindowState.me, myWindowState.r};
     bool wasRunning = moduleRunning;
     int result = start_module(mod);
     if (result == 0) {
@@ -258,12 +270,18 @@ int __cdecl init(winampVisModule* mod) {
         config_x = running.x;
         config_y = running.y;
         config_com = running.com;
-        myWindowState = running.windowState;
+        myWindowState.me = running.frame;
+        myWindowState.r = running.frameRect;
     }
     return result;
 }
 
+// Only the run in progress ends. A quit after a failed start (or for a module other than the
+// one running) finds no run of its own: it tells the host nothing, leaves the cube and the
+// other module's window alone, and writes no settings for a run that never was.
 void __cdecl quit(winampVisModule* mod) {
+    if (!moduleRunning || mod != g_mod)
+        return;
     sendRequest(mod->hwndParent, 0, kRequestModuleStopped);
     close_device();
     config_write(mod);

@@ -24,6 +24,13 @@ void expectStartByteFirst(harness::Pty& pty) {
         << "the line before a good start: " << harness::hex(pty.bytes());
 }
 
+// The host may still call Quit after a failed start. There is no run to end: nothing is asked
+// of the host, nothing reaches the line, and no settings are written for a run that never was.
+void expectNothingToQuit(Host& host, const PluginFolder& folder, const std::string& index) {
+    EXPECT_EQ(host("quit " + index).events, Events{});
+    EXPECT_FALSE(folder.hasSettings()) << "a quit after a failed start wrote the settings";
+}
+
 TEST(PluginBinding, WithoutTheLibraryOneErrorBoxThenAGoodLibraryStartsTheModule) {
     harness::Pty pty;
     pty.linkAsCom(1);
@@ -34,11 +41,12 @@ TEST(PluginBinding, WithoutTheLibraryOneErrorBoxThenAGoodLibraryStartsTheModule)
     EXPECT_EQ(failed.value, "1");
     EXPECT_EQ(failed.events,
               (Events{requestEvent(505, 0, 1), frameEvent(50, 50, 338, 306, kGoneFrameTitle),
-                      boxEvent("Error", "Cannot load lumolink.dll"), "quitmessage 0"}))
-        << "one Error box, no Info box";
+                      boxEvent("Error", "Cannot load lumolink.dll")}))
+        << "one Error box, no Info box, and no quit message for the host's loop";
     EXPECT_EQ(host("frame").value, "0") << "the failed start left its frame on the screen";
     EXPECT_FALSE(folder.hasSettings()) << "a failed start wrote the settings";
     EXPECT_FALSE(portWasOpened(pty));
+    expectNothingToQuit(host, folder, "0");
 
     folder.installLibrary(Library::kReal);
     harness::WineProgram::Reply started = host("init 0");
@@ -60,11 +68,10 @@ TEST(PluginBinding, ALibraryWithoutSetLevelIsRefusedByNameAndReplacedInTheSamePr
     EXPECT_EQ(failed.value, "1");
     EXPECT_EQ(failed.events,
               (Events{requestEvent(505, 0, 1), frameEvent(50, 50, 338, 306, kGoneFrameTitle),
-                      boxEvent("Error", "Cannot load setLevel function"), "quitmessage 0"}));
+                      boxEvent("Error", "Cannot load setLevel function")}));
     EXPECT_EQ(host("frame").value, "0");
     EXPECT_FALSE(portWasOpened(pty)) << "Open was called without a complete binding";
-    // The host may still call Quit: nothing unbound is called, nothing reaches the line.
-    host("quit 1");
+    expectNothingToQuit(host, folder, "1");
 
     folder.installLibrary(Library::kReal);
     host("wave 0 alt 0 20"); // level 39
@@ -85,39 +92,62 @@ TEST(PluginBinding, AHostThatCannotEmbedIsToldSoAndNothingIsRegistered) {
     EXPECT_EQ(failed.value, "1");
     EXPECT_EQ(failed.events, (Events{requestEvent(505, 0, 0),
                                      boxEvent("blah", "This plugin requires Winamp 5.0+")}));
+    expectNothingToQuit(host, folder, "2");
     host("embed 1");
     EXPECT_EQ(host("init 2").value, "0") << "the class stayed registered after the failure";
     host("quit");
 }
 
+// Reading the pixels lays the window out afresh, and the frame's position is then taken anew;
+// left alone, the position saved at quit is the one put back after the failed start.
 TEST(PluginBinding, ASecondStartWhileAModuleRunsFailsAtTheClassAndLeavesTheRunningOneAlone) {
-    harness::Pty pty;
-    pty.linkAsCom(1);
-    PluginFolder folder;
-    folder.writeSettings({"[Levels]", "Screen_x=300", "Screen_y=200", "COMPort=5"});
-    Host host(folder);
-    host("wave 0 alt 0 255");
-    EXPECT_EQ(host("init 0").value, "0");
+    for (bool readPixels : {false, true}) {
+        SCOPED_TRACE(readPixels ? "pixels read" : "window left alone");
+        harness::Pty pty;
+        pty.linkAsCom(1);
+        PluginFolder folder;
+        folder.writeSettings({"[Levels]", "Screen_x=300", "Screen_y=200", "COMPort=5"});
+        Host host(folder);
+        host("wave 0 alt 0 255");
+        // NewStar's buffer is 256 x 32; the failing Levels start sets the size to 288 x 256.
+        EXPECT_EQ(host("init 2").value, "0");
 
-    harness::WineProgram::Reply second = host("init 1");
-    EXPECT_EQ(second.value, "1");
-    EXPECT_EQ(second.events,
-              (Events{requestEvent(505, 0, 1), frameEvent(300, 200, 588, 456, kGoneFrameTitle),
-                      boxEvent("blah", "Error registering window class")}));
-    EXPECT_EQ(host("frame").value, "0") << "the second start left its frame behind";
+        harness::WineProgram::Reply second = host("init 1");
+        EXPECT_EQ(second.value, "1");
+        EXPECT_EQ(second.events,
+                  (Events{requestEvent(505, 0, 1), frameEvent(300, 200, 588, 456, kGoneFrameTitle),
+                          boxEvent("blah", "Error registering window class")}));
+        EXPECT_EQ(host("frame").value, "1 50 50 306 82 title=\"NewStar\"")
+            << "the second start left its frame behind, or took the running one";
 
-    // Star runs on: its pattern on its port, its own settings saved at its quit.
-    host("render");
-    host("config 0");
-    host("quit 0");
-    Bytes expected = Bytes{0x4C} + frameFor(kPatternStar, 127) + Bytes{0x4E};
-    EXPECT_EQ(lineAfter(pty, expected.size()), expected) << harness::hex(pty.bytes());
-    EXPECT_EQ(folder.settingsLines(),
-              (std::vector<std::string>{"[Levels]", "Screen_x=300", "Screen_y=200", "COMPort=5",
-                                        "[Star]", "Screen_x=50", "Screen_y=50", "COMPort=1"}));
-    // Star's quit tore down its own frame and window, so the class could go and comes back.
-    EXPECT_EQ(host("init 0").value, "0");
-    host("quit");
+        // NewStar runs on: its size (white beyond its buffer), its port, its pattern, and its
+        // own settings saved at its quit.
+        host("render");
+        if (readPixels) {
+            host("resize 256 32");
+            std::vector<std::string> meter = pixelRows(host, 0, 0, 256, 32);
+            ASSERT_EQ(meter.size(), 32u);
+            ASSERT_EQ(meter[16][1], '#') << "the meter is not what was rendered: " << meter[16];
+            host("resize 400 300");
+            host("paint");
+            std::vector<std::string> expected(300, std::string(400, '.'));
+            for (int y = 0; y < 32; ++y)
+                expected[y].replace(0, 256, meter[y]);
+            EXPECT_EQ(pixelRows(host, 0, 0, 400, 300), expected);
+        }
+        EXPECT_EQ(host("config 0").events, Events{boxEvent("Configuration", aboutText(1))});
+        host("quit");
+        Bytes line = Bytes{0x4C} + frameFor(kPatternNewStar, 127) + Bytes{0x4E};
+        EXPECT_EQ(lineAfter(pty, line.size()), line) << harness::hex(pty.bytes());
+        EXPECT_EQ(
+            folder.settingsLines(),
+            (std::vector<std::string>{"[Levels]", "Screen_x=300", "Screen_y=200", "COMPort=5",
+                                      "[NewStar]", "Screen_x=50", "Screen_y=50", "COMPort=1"}));
+        // NewStar's quit tore down its own frame and window, so the class could go and comes
+        // back.
+        EXPECT_EQ(host("init 2").value, "0");
+        host("quit");
+    }
 }
 
 } // namespace

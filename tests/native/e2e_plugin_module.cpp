@@ -12,14 +12,16 @@ TEST(PluginModules, TheHeaderAndTheThreeRecordsAreWhatThePlayerReads) {
     EXPECT_EQ(host("header").value, "version=0x101 desc=\"LED-Lumo 5 - Visualization\" same=1");
     const struct {
         const char* index;
-        const char* record; // config/init/quit shared with module 0, render different from it
+        // config/init/quit shared with module 0; render: the first module with the same Render,
+        // so three different ones read 0, 1, 2
+        const char* record;
     } cases[] = {
         {"0", "desc=\"Star\" latency=15 delay=15 spectrum=0 waveform=2 config=1 init=1 quit=1 "
               "render=0 same=1"},
         {"1", "desc=\"Levels\" latency=50 delay=50 spectrum=0 waveform=2 config=1 init=1 quit=1 "
               "render=1 same=1"},
         {"2", "desc=\"NewStar\" latency=25 delay=25 spectrum=0 waveform=2 config=1 init=1 "
-              "quit=1 render=1 same=1"},
+              "quit=1 render=2 same=1"},
         {"3", "null"},
         {"-1", "null"},
         {"2147483647", "null"},
@@ -42,8 +44,6 @@ TEST(PluginModules, TheAboutBoxShowsThePortInMemory) {
     EXPECT_EQ(host("config 0").events, Events{boxEvent("Configuration", aboutText(4))});
     host("quit");
     EXPECT_EQ(host("config 2").events, Events{boxEvent("Configuration", aboutText(4))});
-    static_assert(sizeof "-2147483648" - 1 == 11, "longest port number");
-    EXPECT_LT(aboutText(-2147483647 - 1).size(), 255u) << "the about text fits its buffer";
 }
 
 } // namespace

@@ -45,8 +45,8 @@ TEST(PluginRun, EachModuleRunsFromStartByteThroughItsFramesToStopByteAndSavesIts
         EXPECT_EQ(init.value, "0");
         EXPECT_EQ(init.events, (Events{requestEvent(505, 0, 1),
                                        frameEvent(50, 50, m.right, m.bottom, m.name), infoBox(1)}));
-        EXPECT_EQ(host("frame").value,
-                  "1 50 50 " + std::to_string(m.right) + " " + std::to_string(m.bottom));
+        EXPECT_EQ(host("frame").value, "1 50 50 " + std::to_string(m.right) + " " +
+                                           std::to_string(m.bottom) + " title=" + quoted(m.name));
         EXPECT_EQ(host("clientsize").value, m.clientSize);
         EXPECT_EQ(lineAfter(pty, 1), Bytes{0x4C}) << "the start byte, right after opening";
 

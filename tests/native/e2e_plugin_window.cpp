@@ -60,9 +60,9 @@ TEST_F(PluginWindow, FullScreenIsRefusedWithABoxOnlyWhileAVideoPlays) {
     }
 }
 
-TEST_F(PluginWindow, CommandsWithoutActionOnlyReachDefaultProcessing) {
+TEST_F(PluginWindow, CommandsWithoutActionDoNothing) {
     // Presets, configuration and menu do nothing here; 40385 to 40388 and unknown identifiers
-    // neither. None asks the host anything or shows a box.
+    // neither. None asks the host anything, shows a box or touches the random-presets flag.
     const int identifiers[] = {40382, 40383, 40385, 40386, 40387, 40388,
                                40390, 40391, 40381, 40392, 0,     65535};
     for (int id : identifiers) {
@@ -70,7 +70,9 @@ TEST_F(PluginWindow, CommandsWithoutActionOnlyReachDefaultProcessing) {
         EXPECT_EQ(reply.value, "0") << id;
         EXPECT_EQ(reply.events, Events{}) << id;
     }
-    EXPECT_EQ(host_("frame").value, "1 50 50 338 306") << "a command moved or closed the frame";
+    EXPECT_EQ(host_("command 40384 65535").events, Events{requestEvent(628, 0, 0)});
+    EXPECT_EQ(host_("frame").value, "1 50 50 338 306 title=\"Star\"")
+        << "a command moved or closed the frame";
 }
 
 TEST_F(PluginWindow, KeysReachTheHostWindowUnchanged) {
@@ -89,10 +91,17 @@ TEST_F(PluginWindow, KeysReachTheHostWindowUnchanged) {
     }
 }
 
+TEST_F(PluginWindow, CharacterAndSystemKeyMessagesAreNotForwarded) {
+    // WM_CHAR, WM_SYSKEYDOWN and WM_SYSKEYUP for "A": left to default processing.
+    for (int message : {258, 260, 261})
+        EXPECT_EQ(host_("message " + std::to_string(message) + " 65 1").events, Events{})
+            << message;
+}
+
 TEST_F(PluginWindow, TheFramesLastPositionIsWhatTheSettingsFileGets) {
     host_("move 120 80");
     host_("move 400 -30");
-    EXPECT_EQ(host_("frame").value, "1 400 -30 688 226");
+    EXPECT_EQ(host_("frame").value, "1 400 -30 688 226 title=\"Star\"");
     host_("quit");
     EXPECT_EQ(folder_.settingsLines(),
               (std::vector<std::string>{"[Star]", "Screen_x=400", "Screen_y=-30", "COMPort=1"}));

@@ -196,7 +196,8 @@ TEST_F(VishostScript, InitReportsTheEmbeddingTheFrameAndTheBoxInOrder) {
               (std::vector<std::string>{
                   "request 505 0 result=1", "frame 60 70 260 170 title=\"Fake\"",
                   "box owner=parent caption=\"Fake\" text=\"Ready\\nto \\\"go\\\"\" type=0"}));
-    EXPECT_EQ(ok("frame").value, "1 60 70 260 170") << "the frame sits where the plugin asked";
+    EXPECT_EQ(ok("frame").value, "1 60 70 260 170 title=\"Fake\"")
+        << "the frame sits where the plugin asked";
     ok("quit");
     EXPECT_EQ(ok("frame").value, "0");
 }

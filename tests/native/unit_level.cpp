@@ -78,7 +78,7 @@ TEST(ChannelLevel, MatchesTheKnownBlocks) {
     };
     for (const LevelCase& c : cases) {
         ASSERT_EQ(c.block.size(), (size_t)kLevelSamples) << c.name;
-        EXPECT_EQ(channelLevel(c.block.data()), c.level) << c.name;
+        EXPECT_EQ(channel_level(c.block.data()), c.level) << c.name;
         EXPECT_EQ(naiveLevel(c.block), c.level) << c.name << " (the reference disagrees)";
     }
 }
@@ -86,7 +86,7 @@ TEST(ChannelLevel, MatchesTheKnownBlocks) {
 TEST(ChannelLevel, ReadsExactlyTheBlockAndNothingAfterIt) {
     Block longer = alternating(0, 1);
     longer.push_back(255); // a 577th byte must not count
-    EXPECT_EQ(channelLevel(longer.data()), 1);
+    EXPECT_EQ(channel_level(longer.data()), 1);
 }
 
 TEST(ChannelLevel, AgreesWithTheNaiveSumOnRandomBlocks) {
@@ -100,7 +100,7 @@ TEST(ChannelLevel, AgreesWithTheNaiveSumOnRandomBlocks) {
             int offset = amplitude ? (int)(random() % (amplitude + 1)) - amplitude / 2 : 0;
             return (centre + offset) & 0xFF;
         });
-        ASSERT_EQ(channelLevel(block.data()), naiveLevel(block)) << "round " << round;
+        ASSERT_EQ(channel_level(block.data()), naiveLevel(block)) << "round " << round;
     }
 }
 

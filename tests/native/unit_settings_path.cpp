@@ -31,7 +31,7 @@ struct PathBuffer {
 
 std::string settingsPathFor(const std::string& modulePath, bool* guardIntact) {
     PathBuffer buffer(modulePath);
-    settingsPathFromModulePath(buffer.bytes);
+    settings_path_from_module_path(buffer.bytes);
     *guardIntact = buffer.guardIntact();
     return std::string(buffer.bytes, strnlen(buffer.bytes, kSettingsPathSize));
 }
