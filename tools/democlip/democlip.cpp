@@ -16,7 +16,9 @@ namespace {
 const int kRate = 44100;
 const double kPi = 3.14159265358979323846;
 
-void put16(std::ofstream& out, uint16_t value) { out.put(char(value & 0xFF)).put(char(value >> 8)); }
+void put16(std::ofstream& out, uint16_t value) {
+    out.put(char(value & 0xFF)).put(char(value >> 8));
+}
 void put32(std::ofstream& out, uint32_t value) {
     put16(out, uint16_t(value & 0xFFFF));
     put16(out, uint16_t(value >> 16));
@@ -42,9 +44,11 @@ int main(int argc, char** argv) {
     std::vector<int16_t> samples(frames * 2);
     for (size_t i = 0; i < frames; ++i) {
         double t = double(i) / kRate;
-        double phase = t / seconds;                        // 0..1 over the clip
-        double swell = 0.5 - 0.5 * std::cos(4 * kPi * phase); // two swells: 0 -> 1 -> 0, twice
-        double brightness = swell;                          // high partials come with loudness
+        double phase = t / seconds; // 0..1 over the clip
+        // Two swells, 0 -> 1 -> 0 and 0 -> 0.7 -> 0: the lower second peak lingers in the upper
+        // middle levels that the first one rushes through.
+        double swell = (0.5 - 0.5 * std::cos(4 * kPi * phase)) * (phase < 0.5 ? 1.0 : 0.7);
+        double brightness = swell; // high partials come with loudness
         double left = 0, right = 0;
         for (int n = 0; n < 4; ++n) {
             double f = chord[n];
@@ -55,13 +59,14 @@ int main(int argc, char** argv) {
             left += tone * (n % 2 ? 0.8 : 1.0);
             right += tone * (n % 2 ? 1.0 : 0.8);
         }
-        double beat = std::fmod(t, 0.5);                    // 120 beats a minute
+        double beat = std::fmod(t, 0.5); // 120 beats a minute
         double hat = beat < 0.06 ? (1 - beat / 0.06) * white(noise) * (0.3 + 0.7 * swell) : 0;
         double gain = 0.02 + 0.98 * swell;
         left = std::tanh(0.25 * gain * left * 3) + hat;
         right = std::tanh(0.25 * gain * right * 3) + hat;
         samples[2 * i] = int16_t(std::lround(std::max(-1.0, std::min(1.0, left * 0.9)) * 32767));
-        samples[2 * i + 1] = int16_t(std::lround(std::max(-1.0, std::min(1.0, right * 0.9)) * 32767));
+        samples[2 * i + 1] =
+            int16_t(std::lround(std::max(-1.0, std::min(1.0, right * 0.9)) * 32767));
     }
 
     std::ofstream out(argv[1], std::ios::binary);
