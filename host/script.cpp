@@ -53,6 +53,7 @@
 #include <sstream>
 
 #include "audio.h"
+#include "resource_slots.h"
 #include "vis_host.h"
 #include "vishost.h"
 #include "wave_pattern.h"
@@ -355,12 +356,8 @@ class Script {
     }
 
     static bool resources(std::string* value) {
-        HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
-        HGDIOBJ brush = CreateSolidBrush(RGB(1, 2, 3));
-        *value = "handle=" + std::to_string((unsigned long long)(UINT_PTR)event) +
-                 " gdi=" + std::to_string((unsigned)((UINT_PTR)brush & 0xFFFF));
-        DeleteObject(brush);
-        CloseHandle(event);
+        *value =
+            "handle=" + std::to_string(nextEventSlot()) + " gdi=" + std::to_string(nextGdiSlot());
         return true;
     }
 

@@ -19,6 +19,7 @@
 
 #include "audio.h"
 #include "import_hook.h"
+#include "resource_slots.h"
 #include "vis_host.h"
 
 namespace {
@@ -112,18 +113,6 @@ std::string describe(const char* name, const std::vector<double>& values) {
     return text;
 }
 
-// The handle value a new kernel object gets, and the slot a new GDI object gets: both stay
-// the same from one look to the next unless something is leaking (Wine's handle counts read 0).
-long long nextEventSlot() {
-    HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
-    CloseHandle(event);
-    return (long long)(INT_PTR)event;
-}
-long long nextGdiSlot() {
-    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
-    DeleteObject(brush);
-    return (long long)((ULONG_PTR)brush & 0xFFFF);
-}
 unsigned long long privateBytes() {
     PROCESS_MEMORY_COUNTERS_EX counters;
     counters.cb = sizeof counters;
@@ -258,12 +247,13 @@ int main(int argc, char** argv) {
         if (leakCalls > 0) {
             run.render(1000); // caches and heaps settle before the first look
             host.pumpMessages();
-            long long events = nextEventSlot(), gdi = nextGdiSlot();
+            unsigned long long events = nextEventSlot();
+            unsigned gdi = nextGdiSlot();
             unsigned long long memory = privateBytes();
             run.render(leakCalls);
             host.pumpMessages();
-            printf("bench module=%s leak_calls=%ld event_slot_before=%lld event_slot_after=%lld "
-                   "gdi_slot_before=%lld gdi_slot_after=%lld private_before=%.0f "
+            printf("bench module=%s leak_calls=%ld event_slot_before=%llu event_slot_after=%llu "
+                   "gdi_slot_before=%u gdi_slot_after=%u private_before=%.0f "
                    "private_after=%.0f\n",
                    name, leakCalls, events, nextEventSlot(), gdi, nextGdiSlot(), (double)memory,
                    (double)privateBytes());

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "frames.h"
+#include "harness.h"
 
 namespace {
 
@@ -147,23 +148,14 @@ class Cubeview {
     std::string text_;
 };
 
-struct TempDir {
-    TempDir() {
-        char name[] = "/tmp/cubeview-test-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string path;
-};
-
 bool exists(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0;
 }
 
 TEST(Cubeview, LinkedPtyTakesWritersOneAfterAnotherUntilTheStopByte) {
-    TempDir dir;
-    std::string link = dir.path + "/com1";
+    harness::TempDir dir;
+    std::string link = dir.path() + "/com1";
     Cubeview view({"--link", link, "--until-stop", "--summary", "--timeout", "30"});
     ASSERT_TRUE(waitFor([&] { return exists(link); })) << "no link at " << link;
 
@@ -199,8 +191,8 @@ TEST(Cubeview, LinkedPtyTakesWritersOneAfterAnotherUntilTheStopByte) {
 }
 
 TEST(Cubeview, ReplacesAnOldLinkAndRemovesItOnSigterm) {
-    TempDir dir;
-    std::string link = dir.path + "/com1";
+    harness::TempDir dir;
+    std::string link = dir.path() + "/com1";
     ASSERT_EQ(0, symlink("/dev/ttyS0", link.c_str()));
     Cubeview view({"--link", link, "--summary"});
     ASSERT_TRUE(waitFor([&] {
