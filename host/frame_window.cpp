@@ -1,8 +1,8 @@
 // The frame a player makes for an embedded visualisation: an ordinary captioned top-level
-// window at the rectangle the plugin asks for. Like a player's frame it lays out its child
-// whenever it is moved or sized: on a move the child keeps its place and size but still goes
-// through a positioning pass (so it hears of the move); when the client area changes size,
-// the child is made to fill it from the top-left corner.
+// window at the rectangle the plugin asks for. Like a player's frame it lays out its child: a
+// new child goes to the client area's top-left corner; on a move the child keeps its place and
+// size but still goes through a positioning pass (so it hears of the move); when the client
+// area changes size, the child is made to fill it from the top-left corner.
 #include "vis_host.h"
 
 #include <algorithm>
@@ -40,6 +40,13 @@ LRESULT CALLBACK frameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         SetWindowLongPtrA(window, GWLP_USERDATA, packSize(client));
         return 0;
     }
+    case WM_PARENTNOTIFY:
+        // The plugin places its window at its own idea of a position; the frame's content
+        // belongs at the frame's corner.
+        if (LOWORD(wParam) == WM_CREATE)
+            SetWindowPos((HWND)lParam, NULL, 0, 0, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
     case WM_WINDOWPOSCHANGED: {
         const WINDOWPOS* pos = (const WINDOWPOS*)lParam;
         // Showing, hiding and re-stacking leave the layout alone.

@@ -43,9 +43,9 @@
 //                       show that "resources" sees a leak
 //   exit                ok, then the program ends (so does the end of input)
 //
-// The frame lays its child out only when it is moved or sized, so right after init the plugin
-// window sits where the plugin put it, perhaps partly outside the frame's client area; read
-// pixels after a resize that shows all of it.
+// The frame puts the plugin's new window at its client area's top-left corner and keeps it
+// there; a frame smaller than the window (NewStar's 256 x 32 frame includes its caption) hides
+// part of it, so read pixels after a resize that shows all of it.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -108,6 +108,20 @@ TEST_F(PluginWindow, TheFramesLastPositionIsWhatTheSettingsFileGets) {
     ASSERT_EQ(host_("init 0").value, "0"); // for TearDown's quit
 }
 
+// The stand-in host puts the plugin's new window at its frame's corner, as a player lays out
+// what it embeds, so a person watching vishost sees the whole meter from the first render.
+TEST_F(PluginWindow, TheMeterIsInsideTheFrameFromTheFirstRender) {
+    host_("wave 0 const 0");
+    host_("wave 1 const 0");
+    host_("render");
+    std::vector<std::string> meter = pixelRows(host_, 0, 0, 256, 32);
+    ASSERT_EQ(meter.size(), 32u);
+    // The background box's outline: every edge pixel in view, none clipped ('?').
+    EXPECT_EQ(meter[0], std::string(256, '#'));
+    EXPECT_EQ(meter[31], std::string(256, '#'));
+    EXPECT_EQ(meter[16], "#" + std::string(254, '.') + "#");
+}
+
 TEST(PluginWindowPainting, AClientAreaLargerThanTheBufferIsWhiteBeyondIt) {
     harness::Pty pty;
     pty.linkAsCom(1);
