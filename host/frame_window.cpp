@@ -10,7 +10,6 @@
 namespace {
 
 const char kFrameClass[] = "vishost frame";
-VisHost* g_owner = nullptr; // the host whose embedding function made the frames
 
 // The client size last laid out, kept in the window's user data.
 LONG_PTR packSize(const RECT& client) {
@@ -56,8 +55,8 @@ LRESULT CALLBACK frameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     }
     case WM_CLOSE:
         // The player ends the run and the plugin's Quit destroys the frame.
-        if (g_owner != nullptr)
-            g_owner->frameClosed();
+        if (VisHost* host = threadHost())
+            host->frameClosed();
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -83,7 +82,6 @@ HWND createFrameWindow(HINSTANCE instance, const RECT& rect) {
 }
 
 HWND VisHost::embed(embedWindowState* state) {
-    g_owner = this;
     HWND frame = createFrameWindow(GetModuleHandleA(NULL), state->r);
     state->me = frame;
     // Frames that are gone are forgotten, so that a handle the platform hands out again is

@@ -63,6 +63,10 @@ std::string windowTitle(HWND window) {
 
 } // namespace
 
+VisHost* threadHost() {
+    return g_host;
+}
+
 HWND __cdecl embedWindow(embedWindowState* state) {
     return g_host != nullptr ? g_host->embed(state) : NULL;
 }

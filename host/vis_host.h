@@ -111,6 +111,10 @@ class VisHost {
     std::vector<HostEvent> history_;
 };
 
+// The host made on this thread, or null: for the window procedures and the embedding function,
+// which the platform and the plugin call without one.
+VisHost* threadHost();
+
 // The frame window class and the embedding function (frame_window.cpp).
 void registerFrameClass(HINSTANCE instance);
 HWND createFrameWindow(HINSTANCE instance, const RECT& rect);
