@@ -1,25 +1,31 @@
 # The two promises of the README: `make demo` runs the system, `make test` passes the tests.
-# Both install what they need on a fresh Debian machine.
+# Both install what they need on a fresh Debian machine. The demo needs no test framework:
+# TESTS=ON (set by the targets that need it, and inherited by what they build) adds the
+# tests and benchmarks to every preset, and their packages to the install.
 .PHONY: all deps dist win64 native test demo bench soak fuzz format clean
+
+TESTS ?= OFF
+test bench soak fuzz: TESTS = ON
+tests_flag = $(if $(filter ON,$(TESTS)),--tests,)
 
 all: dist
 
 deps:
-	@scripts/ensure-deps
+	@scripts/ensure-deps $(tests_flag)
 
 # The shipped 32-bit DLLs.
 dist: deps
-	@scripts/build-preset win32
+	@scripts/build-preset win32 $(tests_flag)
 	@mkdir -p dist
 	@for dll in lumolink.dll lumo.dll; do \
 	    [ ! -f build/win32/bin/$$dll ] || cp build/win32/bin/$$dll dist/; done
 	@echo "dist/: $$(cd dist && ls)"
 
 win64: deps
-	@scripts/build-preset win64
+	@scripts/build-preset win64 $(tests_flag)
 
 native: deps
-	@scripts/build-preset native
+	@scripts/build-preset native $(tests_flag)
 
 test: dist win64 native
 	@scripts/run-tests
@@ -35,11 +41,11 @@ fuzz: deps
 	@scripts/fuzz 60
 
 # Benchmarks: native, and render calls under Wine against the frame's line time.
-bench: win64 native
+bench: dist win64 native
 	@scripts/bench
 
 # Every mode for 200,000 render calls (SOAK_CALLS=N to change) with cubeview checking each frame.
-soak: win64 native
+soak: dist win64 native
 	@scripts/soak
 
 # The main job: music in, the real DLLs running, the cube's light patterns out (cubeview).
