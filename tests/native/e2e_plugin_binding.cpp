@@ -32,10 +32,8 @@ void expectNothingToQuit(Host& host, const PluginFolder& folder, const std::stri
 }
 
 TEST(PluginBinding, WithoutTheLibraryOneErrorBoxThenAGoodLibraryStartsTheModule) {
-    harness::Pty pty;
-    pty.linkAsCom(1);
-    PluginFolder folder(Library::kNone);
-    Host host(folder);
+    Session session(Library::none());
+    auto& [pty, folder, host] = session;
 
     harness::WineProgram::Reply failed = host("init 0");
     EXPECT_EQ(failed.value, "1");
@@ -48,7 +46,7 @@ TEST(PluginBinding, WithoutTheLibraryOneErrorBoxThenAGoodLibraryStartsTheModule)
     EXPECT_FALSE(portWasOpened(pty));
     expectNothingToQuit(host, folder, "0");
 
-    folder.installLibrary(Library::kReal);
+    folder.installLibrary(Library::real());
     harness::WineProgram::Reply started = host("init 0");
     EXPECT_EQ(started.value, "0");
     EXPECT_EQ(started.events,
@@ -59,10 +57,8 @@ TEST(PluginBinding, WithoutTheLibraryOneErrorBoxThenAGoodLibraryStartsTheModule)
 }
 
 TEST(PluginBinding, ALibraryWithoutSetLevelIsRefusedByNameAndReplacedInTheSameProcess) {
-    harness::Pty pty;
-    pty.linkAsCom(1);
-    PluginFolder folder(Library::kWithoutSetLevel);
-    Host host(folder);
+    Session session(Library::without("setLevel"));
+    auto& [pty, folder, host] = session;
 
     harness::WineProgram::Reply failed = host("init 1");
     EXPECT_EQ(failed.value, "1");
@@ -73,7 +69,7 @@ TEST(PluginBinding, ALibraryWithoutSetLevelIsRefusedByNameAndReplacedInTheSamePr
     EXPECT_FALSE(portWasOpened(pty)) << "Open was called without a complete binding";
     expectNothingToQuit(host, folder, "1");
 
-    folder.installLibrary(Library::kReal);
+    folder.installLibrary(Library::real());
     host("wave 0 alt 0 20"); // level 39
     EXPECT_EQ(host("init 1").value, "0") << "the refused library is still the one in use";
     expectStartByteFirst(pty);
@@ -84,9 +80,40 @@ TEST(PluginBinding, ALibraryWithoutSetLevelIsRefusedByNameAndReplacedInTheSamePr
     EXPECT_EQ(lineAfter(pty, expected.size()), expected) << harness::hex(pty.bytes());
 }
 
+// Whichever export is missing, its own message and nothing else: no Info box, no port opened,
+// nothing on the line, and the module starts once a complete library is in place.
+TEST(PluginBinding, EachMissingExportIsNamedInItsOwnMessage) {
+    const struct {
+        const char* exportName;
+        const char* message;
+    } cases[] = {
+        {"Open", "Cannot load init function"},
+        {"Close", "Cannot load exit function"},
+        {"setStar", "Cannot load setStar function"},
+        {"setLevel", "Cannot load setLevel function"},
+        {"setNewStar", "Cannot load setNewStar function"},
+        {"sendChar", "Cannot load sendChar function"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("without ") + c.exportName);
+        Session session(Library::without(c.exportName));
+        auto& [pty, folder, host] = session;
+        harness::WineProgram::Reply failed = host("init 0");
+        EXPECT_EQ(failed.value, "1");
+        EXPECT_EQ(failed.events,
+                  (Events{requestEvent(505, 0, 1), frameEvent(50, 50, 338, 306, kGoneFrameTitle),
+                          boxEvent("Error", c.message)}));
+        EXPECT_FALSE(portWasOpened(pty)) << "Open was called without a complete binding";
+        folder.installLibrary(Library::real());
+        EXPECT_EQ(host("init 0").value, "0");
+        expectStartByteFirst(pty);
+        host("quit");
+    }
+}
+
 TEST(PluginBinding, AHostThatCannotEmbedIsToldSoAndNothingIsRegistered) {
-    PluginFolder folder;
-    Host host(folder);
+    Session session;
+    auto& [pty, folder, host] = session;
     host("embed 0");
     harness::WineProgram::Reply failed = host("init 2");
     EXPECT_EQ(failed.value, "1");
@@ -103,11 +130,9 @@ TEST(PluginBinding, AHostThatCannotEmbedIsToldSoAndNothingIsRegistered) {
 TEST(PluginBinding, ASecondStartWhileAModuleRunsFailsAtTheClassAndLeavesTheRunningOneAlone) {
     for (bool readPixels : {false, true}) {
         SCOPED_TRACE(readPixels ? "pixels read" : "window left alone");
-        harness::Pty pty;
-        pty.linkAsCom(1);
-        PluginFolder folder;
-        folder.writeSettings({"[Levels]", "Screen_x=300", "Screen_y=200", "COMPort=5"});
-        Host host(folder);
+        Session session(
+            {Library::real(), 1, {"[Levels]", "Screen_x=300", "Screen_y=200", "COMPort=5"}});
+        auto& [pty, folder, host] = session;
         host("wave 0 alt 0 255");
         // NewStar's buffer is 256 x 32; the failing Levels start sets the size to 288 x 256.
         EXPECT_EQ(host("init 2").value, "0");

@@ -31,11 +31,8 @@ TEST(PluginModules, TheHeaderAndTheThreeRecordsAreWhatThePlayerReads) {
 }
 
 TEST(PluginModules, TheAboutBoxShowsThePortInMemory) {
-    harness::Pty pty;
-    pty.linkAsCom(4);
-    PluginFolder folder;
-    folder.writeSettings({"[Levels]", "COMPort=4"});
-    Host host(folder);
+    Session session({Library::real(), 4, {"[Levels]", "COMPort=4"}});
+    auto& [pty, folder, host] = session;
 
     // Before any init the port is the one at load; the file is not read for the box.
     EXPECT_EQ(host("config 1").events, Events{boxEvent("Configuration", aboutText(1))});

@@ -35,10 +35,8 @@ const struct {
 TEST(PluginRun, EachModuleRunsFromStartByteThroughItsFramesToStopByteAndSavesItsSection) {
     for (const ModuleCase& m : kModules) {
         SCOPED_TRACE(m.name);
-        harness::Pty pty;
-        pty.linkAsCom(1);
-        PluginFolder folder;
-        Host host(folder);
+        Session session;
+        auto& [pty, folder, host] = session;
         host("wave 1 alt 0 255"); // channel 1 only drives the meter
 
         harness::WineProgram::Reply init = host(std::string("init ") + m.index);
@@ -118,10 +116,8 @@ TEST(PluginRender, LevelsReachTheCubeAndTheMeter) {
         {"channel 0 silent, channel 1 busy", "const 0", 0, "alt 0 255", 127},
         {"channel 0 busy, channel 1 silent", "alt 0 40", 79, "const 9", 0},
     };
-    harness::Pty pty;
-    pty.linkAsCom(1);
-    PluginFolder folder;
-    Host host(folder);
+    Session session;
+    auto& [pty, folder, host] = session;
     EXPECT_EQ(host("init 2").value, "0"); // NewStar: the window is exactly the meter
     host("resize 256 32");                // brings the window to the frame's top left
     Bytes expected{0x4C};

@@ -10,11 +10,8 @@ using Lines = std::vector<std::string>;
 namespace {
 
 TEST(PluginSettings, APortAloneInTheStarSectionIsUsedAndThePositionIsAdded) {
-    harness::Pty pty;
-    pty.linkAsCom(3);
-    PluginFolder folder;
-    folder.writeSettings({"[Star]", "COMPort=3"});
-    Host host(folder);
+    Session session({Library::real(), 3, {"[Star]", "COMPort=3"}});
+    auto& [pty, folder, host] = session;
     harness::WineProgram::Reply init = host("init 0");
     EXPECT_EQ(init.events,
               (Events{requestEvent(505, 0, 1), frameEvent(50, 50, 338, 306, "Star"), infoBox(3)}));
@@ -24,11 +21,8 @@ TEST(PluginSettings, APortAloneInTheStarSectionIsUsedAndThePositionIsAdded) {
 }
 
 TEST(PluginSettings, LevelsStartsWhereStarLeftOffAndGetsASectionOfItsOwn) {
-    harness::Pty pty;
-    pty.linkAsCom(2);
-    PluginFolder folder;
-    folder.writeSettings({"[Star]", "COMPort=2"});
-    Host host(folder);
+    Session session({Library::real(), 2, {"[Star]", "COMPort=2"}});
+    auto& [pty, folder, host] = session;
     host("init 0");
     host("move 120 80");
     host("quit");
@@ -45,22 +39,16 @@ TEST(PluginSettings, LevelsStartsWhereStarLeftOffAndGetsASectionOfItsOwn) {
 }
 
 TEST(PluginSettings, EachModuleReadsOnlyItsOwnSection) {
-    harness::Pty pty;
-    pty.linkAsCom(1);
-    PluginFolder folder;
-    folder.writeSettings({"[Star]", "Screen_x=10", "Screen_y=20", "COMPort=7"});
-    Host host(folder);
+    Session session({Library::real(), 1, {"[Star]", "Screen_x=10", "Screen_y=20", "COMPort=7"}});
+    auto& [pty, folder, host] = session;
     EXPECT_EQ(host("init 2").events, (Events{requestEvent(505, 0, 1),
                                              frameEvent(50, 50, 306, 82, "NewStar"), infoBox(1)}));
     host("quit");
 }
 
 TEST(PluginSettings, NegativeCoordinatesAreReadAndWrittenWithASign) {
-    harness::Pty pty;
-    pty.linkAsCom(1);
-    PluginFolder folder;
-    folder.writeSettings({"[NewStar]", "Screen_x=-8", "Screen_y=-20"});
-    Host host(folder);
+    Session session({Library::real(), 1, {"[NewStar]", "Screen_x=-8", "Screen_y=-20"}});
+    auto& [pty, folder, host] = session;
     EXPECT_EQ(host("init 2").events, (Events{requestEvent(505, 0, 1),
                                              frameEvent(-8, -20, 248, 12, "NewStar"), infoBox(1)}));
     host("quit");
@@ -69,12 +57,11 @@ TEST(PluginSettings, NegativeCoordinatesAreReadAndWrittenWithASign) {
 }
 
 TEST(PluginSettings, OtherSectionsKeysAndCommentsAreLeftAsTheyWere) {
-    harness::Pty pty;
-    pty.linkAsCom(6);
-    PluginFolder folder;
-    folder.writeSettings({"; kept by hand", "[Other]", "Screen_x=999", "[star]", "Extra=keep",
-                          "comport=6", "Screen_x=70", "[Tail]", "x=1"});
-    Host host(folder);
+    Session session({Library::real(),
+                     6,
+                     {"; kept by hand", "[Other]", "Screen_x=999", "[star]", "Extra=keep",
+                      "comport=6", "Screen_x=70", "[Tail]", "x=1"}});
+    auto& [pty, folder, host] = session;
     // Section and key names match whatever their case.
     EXPECT_EQ(host("init 0").events,
               (Events{requestEvent(505, 0, 1), frameEvent(70, 50, 358, 306, "Star"), infoBox(6)}));
@@ -115,7 +102,7 @@ TEST(PluginSettings, AReadOnlyFolderDoesNotBreakTheRun) {
     ReadOnlyFolder readOnly(folder.path());
     if (!readOnly.readOnly())
         GTEST_SKIP() << "cannot mount the folder read-only here";
-
+    // The host starts only now, so that it finds the folder read-only from the start.
     Host host(folder);
     EXPECT_EQ(host("init 1").events, (Events{requestEvent(505, 0, 1),
                                              frameEvent(60, 50, 348, 306, "Levels"), infoBox(4)}));

@@ -11,10 +11,8 @@ namespace {
 const char kWarmUp[] = "render 50"; // lets Wine fill its DC cache before the first reading
 
 TEST(PluginSoak, TheResourceReadingSeesADeliberateLeak) {
-    harness::Pty pty;
-    pty.linkAsCom(1);
-    PluginFolder folder;
-    Host host(folder);
+    Session session;
+    auto& [pty, folder, host] = session;
     ASSERT_EQ(host("init 0").value, "0");
     host(kWarmUp);
     const std::string baseline = host("resources").value;
@@ -35,10 +33,8 @@ TEST(PluginSoak, TheResourceReadingSeesADeliberateLeak) {
 }
 
 TEST(PluginSoak, TenThousandRenderCallsLeaveNothingBehind) {
-    harness::Pty pty;
-    pty.linkAsCom(1);
-    PluginFolder folder;
-    Host host(folder);
+    Session session;
+    auto& [pty, folder, host] = session;
     host("wave 0 alt 0 40"); // level 79
     host("wave 1 alt 0 90");
     ASSERT_EQ(host("init 0").value, "0");

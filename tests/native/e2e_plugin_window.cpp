@@ -8,15 +8,12 @@ namespace {
 
 class PluginWindow : public ::testing::Test {
   protected:
-    void SetUp() override {
-        pty_.linkAsCom(1);
-        ASSERT_EQ(host_("init 0").value, "0");
-    }
+    void SetUp() override { ASSERT_EQ(host_("init 0").value, "0"); }
     void TearDown() override { host_("quit"); }
 
-    harness::Pty pty_;
-    PluginFolder folder_;
-    Host host_{folder_};
+    Session session_;
+    PluginFolder& folder_ = session_.folder;
+    Host& host_ = session_.host;
 };
 
 TEST_F(PluginWindow, RandomPresetsAreQueriedWithTheFlagAndSetByTheHighWord) {
@@ -123,10 +120,8 @@ TEST_F(PluginWindow, TheMeterIsInsideTheFrameFromTheFirstRender) {
 }
 
 TEST(PluginWindowPainting, AClientAreaLargerThanTheBufferIsWhiteBeyondIt) {
-    harness::Pty pty;
-    pty.linkAsCom(1);
-    PluginFolder folder;
-    Host host(folder);
+    Session session;
+    auto& [pty, folder, host] = session;
     ASSERT_EQ(host("init 2").value, "0"); // NewStar: a 256 x 32 back buffer
     host("wave 0 alt 0 30");              // level 59
     host("wave 1 alt 0 10");              // level 19

@@ -3,8 +3,6 @@
 // lumo.dll with the cube's line read back off a pseudo-terminal.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <regex>
@@ -21,38 +19,18 @@ using wavtest::Bytes;
 
 namespace {
 
-struct Finished {
-    int exitCode;
-    std::string output; // stdout and stderr together
-};
-
 // Runs vishost.exe from `dir` to its end (a minute at most: a box nobody answers would hang).
 Finished runVishost(const std::string& dir, const std::vector<std::string>& args) {
-    std::string command = "cd '" + dir + "' && WINEPREFIX='" + winePrefix() +
-                          "' WINEDEBUG=-all timeout 60 /usr/lib/wine/wine64 '" + dir +
-                          "/vishost.exe'";
-    for (const std::string& arg : args)
-        command += " '" + arg + "'";
-    command += " </dev/null 2>&1";
-    Finished run{-1, ""};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return run;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        run.output.append(buffer, n);
-    const int status = pclose(pipe);
-    // The program's stdout is in text mode: its line ends arrive as CR LF.
-    run.output.erase(std::remove(run.output.begin(), run.output.end(), '\r'), run.output.end());
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return runWindowsProgram(dir + "/vishost.exe", args, dir);
 }
 
-// A folder holding vishost.exe and the named DLLs of the x86_64 build, as a user installs them.
+// A folder holding vishost.exe and the named DLLs of the build under test, as a user installs
+// them (the shipped ones as shipped, the test plugin from the build).
 void install(const TempDir& dir, const std::vector<std::string>& files) {
-    copyFile(win64Bin() + "/vishost.exe", dir.path() + "/vishost.exe");
+    copyFile(build().bin + "/vishost.exe", dir.file("vishost.exe"));
     for (const std::string& file : files)
-        copyFile(win64Bin() + "/" + file, dir.path() + "/" + file);
+        copyFile(file == "fakevis.dll" ? build().bin + "/" + file : build().shipped(file),
+                 dir.file(file));
 }
 
 void writeBytes(const std::string& path, const Bytes& bytes) {
@@ -155,12 +133,9 @@ TEST(VishostWithLumo, TheCubeGetsStartByteOneFramePerRenderAndStopByte) {
             const Bytes frame(line.begin() + 1 + call * kCubeFrameSize,
                               line.begin() + 1 + (call + 1) * kCubeFrameSize);
             int index = -1;
-            for (int i = 0; i < patternFrameCount(pattern) && index < 0; ++i) {
-                CubeFrame expected;
-                buildCubeFrame(pattern, i, &expected);
-                if (Bytes(expected.bytes, expected.bytes + kCubeFrameSize) == frame)
+            for (int i = 0; i < patternFrameCount(pattern) && index < 0; ++i)
+                if (cubebytes::frameBytes(pattern, i) == frame)
                     index = i;
-            }
             ASSERT_GE(index, 0) << "call " << call << " sent no frame of " << patternName(pattern)
                                 << ": " << hex(frame);
             shown.insert(index);
@@ -177,8 +152,8 @@ TEST(VishostWithLumo, TheCubeGetsStartByteOneFramePerRenderAndStopByte) {
 class VishostScript : public ::testing::Test {
   protected:
     VishostScript()
-        : host_(win64Bin() + "/vishost.exe",
-                {"--script", windowsPath(win64Bin() + "/fakevis.dll")}) {}
+        : host_(build().bin + "/vishost.exe",
+                {"--script", windowsPath(build().bin + "/fakevis.dll")}) {}
 
     WineProgram::Reply ok(const std::string& line) {
         WineProgram::Reply reply = host_.call(line);

@@ -4,11 +4,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,18 +21,31 @@ namespace harness {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-static std::string environmentOr(const char* name, const std::string& fallback) {
-    const char* value = getenv(name);
-    return value && *value ? value : fallback;
+// ---- The build under test ----
+
+static Build chooseBuild() {
+    const char* chosen = getenv("LUMO_BUILD");
+    Build build;
+    build.name = chosen && std::string(chosen) == "win32" ? "win32" : "win64";
+    const std::string root = LUMO_SOURCE_DIR;
+    build.wine = build.is32Bit() ? "/usr/lib/wine/wine" : "/usr/lib/wine/wine64";
+    build.prefix = root + "/build/wineprefix-" + build.name;
+    build.bin = root + "/build/" + build.name + "/bin";
+    // The 32-bit DLLs under test are the files in dist/, byte for byte what a user installs.
+    build.dist = build.is32Bit() ? root + "/dist" : build.bin;
+    return build;
 }
 
-std::string win64Bin() {
-    return environmentOr("LUMO_WIN64_BIN", std::string(LUMO_SOURCE_DIR) + "/build/win64/bin");
+const Build& build() {
+    static const Build chosen = chooseBuild();
+    return chosen;
 }
 
 std::string winePrefix() {
-    return environmentOr("WINEPREFIX", std::string(LUMO_SOURCE_DIR) + "/build/wineprefix");
+    return build().prefix;
 }
+
+// ---- Files ----
 
 TempDir::TempDir() {
     char pattern[] = "/tmp/lumo-test-XXXXXX";
@@ -61,74 +76,58 @@ void writeFile(const std::string& path, const std::string& content) {
 }
 
 bool fileExists(const std::string& path) {
-    return fs::exists(path);
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
 }
 
 std::string windowsPath(const std::string& linuxPath) {
     std::string path = "Z:" + linuxPath;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
+    std::replace(path.begin(), path.end(), '/', '\\');
     return path;
-}
-
-std::string hex(const std::vector<unsigned char>& bytes) {
-    std::string text;
-    char digits[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        snprintf(digits, sizeof digits, i ? " %02x" : "%02x", bytes[i]);
-        text += digits;
-    }
-    return text;
 }
 
 // ---- Pty ----
 
 Pty::Pty() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-        throw std::runtime_error("cannot create a pseudo-terminal");
-    slavePath_ = ptsname(master_);
-    // Holding the slave open keeps the master readable (no EIO) while no writer is attached.
-    slave_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    // Wine programs started later must not inherit the master: closing it would not end the line.
-    fcntl(master_, F_SETFD, FD_CLOEXEC);
-    termios settings;
-    tcgetattr(slave_, &settings);
-    cfmakeraw(&settings);
-    tcsetattr(slave_, TCSANOW, &settings);
+    std::string error = openPtyPair(&pair_);
+    if (!error.empty())
+        throw std::runtime_error(error);
     drainer_ = std::thread([this] { drain(); });
 }
 
 Pty::~Pty() {
     for (const std::string& link : links_) {
         std::error_code ignored;
-        if (fs::read_symlink(link, ignored) == slavePath_)
+        if (fs::read_symlink(link, ignored) == pair_.slavePath)
             fs::remove(link, ignored);
     }
     closeMaster();
-    if (slave_ >= 0)
-        close(slave_);
+    closePtyPair(&pair_);
 }
 
-void Pty::drain() {
+void Pty::readWaiting() {
     unsigned char buffer[4096];
-    while (!stopping_) {
-        if (paused_) {
-            std::this_thread::sleep_for(milliseconds(2));
-            continue;
-        }
-        pollfd readable = {master_, POLLIN, 0};
-        if (poll(&readable, 1, 20) <= 0)
-            continue;
-        ssize_t count = read(master_, buffer, sizeof buffer);
-        if (count <= 0) {
-            std::this_thread::sleep_for(milliseconds(2));
-            continue;
-        }
+    for (;;) {
+        pollfd readable = {pair_.master, POLLIN, 0};
+        if (poll(&readable, 1, 0) <= 0)
+            return;
+        ssize_t count = read(pair_.master, buffer, sizeof buffer);
+        if (count <= 0)
+            return;
         std::lock_guard<std::mutex> lock(mutex_);
         bytes_.insert(bytes_.end(), buffer, buffer + count);
         arrived_.notify_all();
+    }
+}
+
+void Pty::drain() {
+    while (!stopping_) {
+        pollfd readable = {pair_.master, POLLIN, 0};
+        if (paused_ || poll(&readable, 1, 20) <= 0 || !(readable.revents & POLLIN)) {
+            std::this_thread::sleep_for(milliseconds(2));
+            continue;
+        }
+        readWaiting();
     }
 }
 
@@ -136,11 +135,11 @@ void Pty::linkAsCom(int number) {
     std::string link = winePrefix() + "/dosdevices/com" + std::to_string(number);
     std::error_code ignored;
     fs::remove(link, ignored);
-    fs::create_symlink(slavePath_, link);
+    fs::create_symlink(pair_.slavePath, link);
     links_.push_back(link);
 }
 
-std::vector<unsigned char> Pty::bytes() const {
+Bytes Pty::bytes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return bytes_;
 }
@@ -158,56 +157,66 @@ void Pty::clear() {
 void Pty::pauseDraining() {
     paused_ = true;
 }
+
 void Pty::resumeDraining() {
     paused_ = false;
+}
+
+void Pty::write(const Bytes& bytes) {
+    ASSERT_EQ((ssize_t)bytes.size(), ::write(pair_.master, bytes.data(), bytes.size()));
+}
+
+void Pty::closeSlave() {
+    if (pair_.slave >= 0)
+        close(pair_.slave);
+    pair_.slave = -1;
 }
 
 void Pty::closeMaster() {
     stopping_ = true;
     if (drainer_.joinable())
         drainer_.join();
-    if (master_ >= 0)
-        close(master_);
-    master_ = -1;
+    if (pair_.master >= 0) {
+        readWaiting();
+        close(pair_.master);
+    }
+    pair_.master = -1;
 }
 
 termios Pty::slaveSettings() const {
     termios settings{};
-    tcgetattr(slave_, &settings);
+    tcgetattr(pair_.slave, &settings);
     return settings;
 }
 
-// ---- WineProgram ----
+void Pty::setSlaveSettings(const termios& settings) {
+    ASSERT_EQ(0, tcsetattr(pair_.slave, TCSANOW, &settings));
+}
 
-WineProgram::WineProgram(const std::string& exe, const std::vector<std::string>& args,
-                         const std::string& cwd) {
-    signal(SIGPIPE, SIG_IGN); // a program that died must fail the test, not kill it
-    description_ = exe;
-    for (const std::string& arg : args)
-        description_ += " " + arg;
+// ---- Process ----
+
+Process::Process(const std::vector<std::string>& argv, const Options& options) {
+    ::signal(SIGPIPE, SIG_IGN); // a program that died must fail the test, not kill it
+    for (const std::string& arg : argv)
+        description_ += (description_.empty() ? "" : " ") + arg;
     int toChild[2], fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
-    std::string prefix = winePrefix();
     pid_ = fork();
     if (pid_ == 0) {
-        dup2(toChild[0], 0);
-        dup2(fromChild[1], 1);
-        close(toChild[1]);
-        close(fromChild[0]);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+        dup2(toChild[0], STDIN_FILENO);
+        dup2(options.stdoutFd >= 0 ? options.stdoutFd : fromChild[1], STDOUT_FILENO);
+        if (options.mergeStderr)
+            dup2(STDOUT_FILENO, STDERR_FILENO);
+        if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
             _exit(126);
-        setenv("WINEPREFIX", prefix.c_str(), 1);
-        if (!getenv("WINEDEBUG"))
-            setenv("WINEDEBUG", "-all", 1);
-        std::vector<char*> argv;
-        static const char wine[] = "/usr/lib/wine/wine64";
-        argv.push_back(const_cast<char*>(wine));
-        argv.push_back(const_cast<char*>(exe.c_str()));
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(wine, argv.data());
+        for (const std::string& variable : options.environment)
+            putenv(const_cast<char*>(variable.c_str()));
+        std::vector<char*> args;
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
         _exit(127);
     }
     close(toChild[0]);
@@ -216,20 +225,48 @@ WineProgram::WineProgram(const std::string& exe, const std::vector<std::string>&
     out_ = fromChild[0];
 }
 
-WineProgram::~WineProgram() {
+Process::~Process() {
     if (pid_ > 0)
         finish(milliseconds(10000));
     if (out_ >= 0)
         close(out_);
+    if (in_ >= 0)
+        close(in_);
 }
 
-void WineProgram::send(const std::string& line) {
-    std::string text = line + "\n";
+void Process::send(const std::string& text) {
     if (in_ < 0 || write(in_, text.data(), text.size()) != (ssize_t)text.size())
-        ADD_FAILURE() << "cannot send '" << line << "' to " << description_;
+        ADD_FAILURE() << "cannot send '" << text << "' to " << description_;
 }
 
-bool WineProgram::readLine(std::string* line, Clock::time_point deadline) {
+void Process::closeInput() {
+    if (in_ >= 0)
+        close(in_);
+    in_ = -1;
+}
+
+void Process::signal(int number) {
+    if (pid_ > 0)
+        ::kill(pid_, number);
+}
+
+bool Process::readMore(int waitMs) {
+    pollfd readable = {out_, POLLIN, 0};
+    if (out_ < 0 || poll(&readable, 1, waitMs) <= 0)
+        return false;
+    char buffer[4096];
+    ssize_t count = read(out_, buffer, sizeof buffer);
+    if (count <= 0) { // the program closed its output
+        close(out_);
+        out_ = -1;
+        return false;
+    }
+    pending_.append(buffer, count);
+    output_.append(buffer, count);
+    return true;
+}
+
+bool Process::readLine(std::string* line, Clock::time_point deadline) {
     for (;;) {
         size_t end = pending_.find('\n');
         if (end != std::string::npos) {
@@ -242,23 +279,85 @@ bool WineProgram::readLine(std::string* line, Clock::time_point deadline) {
         auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
         if (left <= 0 || out_ < 0)
             return false;
-        pollfd readable = {out_, POLLIN, 0};
-        if (poll(&readable, 1, (int)left) <= 0)
-            continue;
-        char buffer[4096];
-        ssize_t count = read(out_, buffer, sizeof buffer);
-        if (count <= 0)
-            return false; // the program ended
-        pending_.append(buffer, count);
-        output_.append(buffer, count);
+        readMore((int)left);
     }
+}
+
+bool Process::waitForText(const std::string& needle, milliseconds timeout) {
+    return waitUntil(
+        [&] {
+            readMore(5);
+            return output_.find(needle) != std::string::npos;
+        },
+        timeout);
+}
+
+int Process::finish(milliseconds timeout) {
+    closeInput();
+    if (pid_ <= 0)
+        return -1;
+    auto deadline = Clock::now() + timeout;
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            ADD_FAILURE() << description_ << " did not exit in time; killed. Output:\n" << output_;
+            ::kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+            return -1;
+        }
+        // Keep reading so the program never blocks on a full pipe while it winds down.
+        readMore(20);
+    }
+    while (readMore(50)) {
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// ---- Windows programs ----
+
+static Process::Options wineOptions(const std::string& cwd) {
+    Process::Options options;
+    options.cwd = cwd;
+    options.environment.push_back("WINEPREFIX=" + build().prefix);
+    if (!getenv("WINEDEBUG"))
+        options.environment.push_back("WINEDEBUG=-all");
+    return options;
+}
+
+static std::vector<std::string> wineCommand(const std::string& exe,
+                                            const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {build().wine, exe};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+Finished runWindowsProgram(const std::string& exe, const std::vector<std::string>& args,
+                           const std::string& cwd, milliseconds timeout) {
+    Process::Options options = wineOptions(cwd);
+    options.mergeStderr = true;
+    Process program(wineCommand(exe, args), options);
+    program.closeInput();
+    Finished run{program.finish(timeout), program.output()};
+    // The program's stdout is in text mode: its line ends arrive as CR LF.
+    run.output.erase(std::remove(run.output.begin(), run.output.end(), '\r'), run.output.end());
+    return run;
+}
+
+WineProgram::WineProgram(const std::string& exe, const std::vector<std::string>& args,
+                         const std::string& cwd)
+    : process_(wineCommand(exe, args), wineOptions(cwd)) {}
+
+void WineProgram::send(const std::string& line) {
+    process_.send(line + "\n");
 }
 
 WineProgram::Reply WineProgram::receive(milliseconds timeout) {
     Reply reply;
     auto deadline = Clock::now() + timeout;
     std::string line;
-    while (readLine(&line, deadline)) {
+    while (process_.readLine(&line, deadline)) {
         if (line.rfind("event ", 0) == 0) {
             reply.events.push_back(line.substr(6));
         } else if (line == "ok" || line.rfind("ok ", 0) == 0) {
@@ -270,9 +369,9 @@ WineProgram::Reply WineProgram::receive(milliseconds timeout) {
             return reply;
         }
     }
-    ADD_FAILURE() << description_ << ": no answer within " << timeout.count()
+    ADD_FAILURE() << process_.description() << ": no answer within " << timeout.count()
                   << " ms (it hung or died). Its output so far:\n"
-                  << output_;
+                  << process_.output();
     reply.value = "no answer";
     return reply;
 }
@@ -280,37 +379,6 @@ WineProgram::Reply WineProgram::receive(milliseconds timeout) {
 WineProgram::Reply WineProgram::call(const std::string& line, milliseconds timeout) {
     send(line);
     return receive(timeout);
-}
-
-int WineProgram::finish(milliseconds timeout) {
-    if (in_ >= 0) {
-        close(in_);
-        in_ = -1;
-    }
-    if (pid_ <= 0)
-        return -1;
-    auto deadline = Clock::now() + timeout;
-    int status = 0;
-    std::string ignored;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-        if (Clock::now() > deadline) {
-            kill();
-            return -1;
-        }
-        // Keep reading so the program never blocks on a full pipe while it winds down.
-        readLine(&ignored, Clock::now() + milliseconds(20));
-    }
-    while (readLine(&ignored, Clock::now() + milliseconds(50))) {
-    }
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void WineProgram::kill() {
-    ADD_FAILURE() << description_ << " did not exit in time; killed. Output:\n" << output_;
-    ::kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
 }
 
 } // namespace harness

@@ -1,5 +1,5 @@
-// What the end-to-end tests stand on: Windows programs under Wine, driven line by line, and
-// pseudo-terminals standing in for the cube's serial line.
+// What the end-to-end tests stand on: the Windows build under test and the Wine that runs it,
+// processes driven line by line, and pseudo-terminals standing in for the cube's serial line.
 #pragma once
 
 #include <termios.h>
@@ -12,13 +12,31 @@
 #include <thread>
 #include <vector>
 
+#include "cube_bytes.h"
+#include "pty_pair.h"
+
 namespace harness {
 
+using cubebytes::Bytes;
+using cubebytes::hex;
 using std::chrono::milliseconds;
 
-std::string win64Bin();   // the x86_64 Windows build outputs
-std::string winePrefix(); // the private Wine prefix of this run
+// The Windows build a test run drives, chosen by LUMO_BUILD: "win64", the x86_64 build under
+// 64-bit Wine (the default), or "win32", the shipped 32-bit DLLs under 32-bit Wine.
+struct Build {
+    std::string name;   // "win64" or "win32"
+    std::string wine;   // the loader that runs it
+    std::string prefix; // its private Wine prefix
+    std::string bin;    // the preset's programs and test libraries
+    std::string dist;   // where the shipped DLLs are; for win32 the very files users install
+    // A DLL users install (lumo.dll, lumolink.dll) as this build has it.
+    std::string shipped(const std::string& dll) const { return dist + "/" + dll; }
+    bool is32Bit() const { return name == "win32"; }
+};
+const Build& build();
+std::string winePrefix(); // build().prefix
 
+// A folder of the test's own, removed with everything in it.
 class TempDir {
   public:
     TempDir();
@@ -26,6 +44,7 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
 
   private:
     std::string path_;
@@ -34,8 +53,20 @@ class TempDir {
 void copyFile(const std::string& from, const std::string& to);
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
-bool fileExists(const std::string& path);
+bool fileExists(const std::string& path); // a dangling link counts: it is there
 std::string windowsPath(const std::string& linuxPath);
+
+// Waits up to `timeout` for `condition` to hold, checking every few milliseconds.
+template <typename Condition>
+bool waitUntil(Condition condition, milliseconds timeout = std::chrono::seconds(10)) {
+    auto limit = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > limit)
+            return false;
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    return true;
+}
 
 // A serial line whose far end the test holds. The master is drained in the background, because
 // a pty whose master nobody reads stalls the writer after some 20 KB.
@@ -46,40 +77,96 @@ class Pty {
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
 
-    const std::string& slavePath() const { return slavePath_; }
-    void linkAsCom(int number); // <prefix>/dosdevices/comN -> the slave
-    std::vector<unsigned char> bytes() const;
+    const std::string& slavePath() const { return pair_.slavePath; }
+    int slave() const { return pair_.slave; } // e.g. a program's terminal
+    void linkAsCom(int number);               // <prefix>/dosdevices/comN -> the slave
+    Bytes bytes() const;
     bool waitForBytes(size_t count, milliseconds timeout = std::chrono::seconds(10));
     void clear();
     void pauseDraining();
     void resumeDraining();
-    void closeMaster(); // the port vanishes under the writer
+    void write(const Bytes& bytes); // into the master: what a device sends a reader of the slave
+    void closeSlave();              // only the reader's own opening keeps the line up
+    // The port vanishes under the writer. What had arrived is read first, so bytes() then
+    // holds everything the far end wrote.
+    void closeMaster();
     termios slaveSettings() const;
+    void setSlaveSettings(const termios& settings);
 
   private:
     void drain();
+    void readWaiting();
 
-    int master_ = -1;
-    int slave_ = -1;
-    std::string slavePath_;
+    PtyPair pair_;
     std::vector<std::string> links_;
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
-    std::vector<unsigned char> bytes_;
+    Bytes bytes_;
     std::atomic<bool> paused_{false};
     std::atomic<bool> stopping_{false};
     std::thread drainer_;
 };
 
-// A Windows console program under wine64 that answers each stdin line with "event ..." lines
-// and then one "ok [value]" or "error message" line.
+// What the line carried once `count` bytes arrived, or everything that came within the wait.
+inline Bytes lineAfter(Pty& pty, size_t count) {
+    pty.waitForBytes(count);
+    return pty.bytes();
+}
+
+// A child process with its stdin on a pipe the test writes into and its stdout (and stderr, if
+// asked) collected, read line by line or all at once. It never outlives the test.
+class Process {
+  public:
+    struct Options {
+        std::string cwd;
+        std::vector<std::string> environment; // NAME=VALUE added to the test's own
+        int stdoutFd = -1;                    // the child's stdout elsewhere, e.g. a terminal
+        bool mergeStderr = false;
+    };
+    Process(const std::vector<std::string>& argv, const Options& options);
+    explicit Process(const std::vector<std::string>& argv) : Process(argv, Options()) {}
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    void send(const std::string& text);
+    void closeInput();
+    void signal(int number);
+    // The next line of output (without CR LF), or false once the deadline passed or it ended.
+    bool readLine(std::string* line, std::chrono::steady_clock::time_point deadline);
+    bool waitForText(const std::string& needle, milliseconds timeout = std::chrono::seconds(10));
+    // Closes stdin and waits for the exit code; -1 if it had to be killed.
+    int finish(milliseconds timeout = std::chrono::seconds(20));
+    const std::string& output() const { return output_; }
+    const std::string& description() const { return description_; }
+
+  private:
+    bool readMore(int waitMs);
+
+    int pid_ = -1;
+    int in_ = -1;
+    int out_ = -1;
+    std::string pending_;
+    std::string output_;
+    std::string description_;
+};
+
+// A program of the build under test, run to its end in `cwd` with stdin empty: its exit code
+// and its output (stdout and stderr, line ends without CR). A program still running after
+// `timeout` (a box nobody answers) is killed and the test fails.
+struct Finished {
+    int exitCode;
+    std::string output;
+};
+Finished runWindowsProgram(const std::string& exe, const std::vector<std::string>& args,
+                           const std::string& cwd, milliseconds timeout = std::chrono::seconds(60));
+
+// A Windows console program of the build under test that answers each stdin line with
+// "event ..." lines and then one "ok [value]" or "error message" line.
 class WineProgram {
   public:
     WineProgram(const std::string& exe, const std::vector<std::string>& args = {},
                 const std::string& cwd = "");
-    ~WineProgram();
-    WineProgram(const WineProgram&) = delete;
-    WineProgram& operator=(const WineProgram&) = delete;
 
     struct Reply {
         bool ok = false;
@@ -90,23 +177,11 @@ class WineProgram {
     // Sends a line without waiting for the answer (for calls that block until the test acts).
     void send(const std::string& line);
     Reply receive(milliseconds timeout = std::chrono::seconds(20));
-    // Closes stdin and waits for the exit code; -1 if it had to be killed.
-    int finish(milliseconds timeout = std::chrono::seconds(20));
-    std::string output() const { return output_; }
+    int finish(milliseconds timeout = std::chrono::seconds(20)) { return process_.finish(timeout); }
+    std::string output() const { return process_.output(); }
 
   private:
-    bool readLine(std::string* line, std::chrono::steady_clock::time_point deadline);
-    void kill();
-
-    int pid_ = -1;
-    int in_ = -1;
-    int out_ = -1;
-    std::string pending_;
-    std::string output_;
-    std::string description_;
+    Process process_;
 };
-
-// "2a 00 ... 7e": bytes as hex, for failure messages.
-std::string hex(const std::vector<unsigned char>& bytes);
 
 } // namespace harness

@@ -14,33 +14,50 @@
 
 namespace plugintest {
 
-using Bytes = std::vector<unsigned char>;
+using cubebytes::Bytes;
+using cubebytes::frameBytes;
+using cubebytes::frameFor;
+using cubebytes::operator+;
 using Events = std::vector<std::string>;
+using harness::lineAfter;
 
-enum class Library { kReal, kNone, kWithoutSetLevel };
+// Which lumolink.dll the plugin finds: the real one, none, one that lacks an export (by name),
+// or the recorder, which writes down every call it gets (see CallLog).
+struct Library {
+    enum Kind { kReal, kNone, kWithout, kRecorder } kind;
+    std::string missingExport; // kWithout
+    static Library real() { return {kReal, ""}; }
+    static Library none() { return {kNone, ""}; }
+    static Library without(const std::string& exportName) { return {kWithout, exportName}; }
+    static Library recorder() { return {kRecorder, ""}; }
+};
 
-// vishost.exe beside lumo.dll and the chosen lumolink.dll, all from the x86_64 build. The host
-// runs from this folder, so a bare-name load of lumolink.dll looks here and nowhere else that
-// holds one; the settings file lumo.ini lies here too.
+// vishost.exe beside lumo.dll and the chosen lumolink.dll, all of the build under test (for the
+// 32-bit build, the DLLs from dist/). The host runs from this folder, so a bare-name load of
+// lumolink.dll looks here and nowhere else that holds one; the settings file lumo.ini lies here.
 class PluginFolder {
   public:
-    explicit PluginFolder(Library library = Library::kReal) {
-        harness::copyFile(harness::win64Bin() + "/vishost.exe", file("vishost.exe"));
-        harness::copyFile(harness::win64Bin() + "/lumo.dll", file("lumo.dll"));
+    explicit PluginFolder(const Library& library = Library::real()) {
+        const harness::Build& build = harness::build();
+        harness::copyFile(build.bin + "/vishost.exe", file("vishost.exe"));
+        harness::copyFile(build.shipped("lumo.dll"), file("lumo.dll"));
         installLibrary(library);
     }
     // Puts a library in place of whatever lumolink.dll the folder held. The old file is
     // unlinked first, so a copy that is still mapped somewhere is never written over.
-    void installLibrary(Library library) {
+    void installLibrary(const Library& library) {
+        const harness::Build& build = harness::build();
         std::remove(file("lumolink.dll").c_str());
-        if (library == Library::kReal)
-            harness::copyFile(harness::win64Bin() + "/lumolink.dll", file("lumolink.dll"));
-        else if (library == Library::kWithoutSetLevel)
-            harness::copyFile(harness::win64Bin() + "/without-setlevel/lumolink.dll",
+        if (library.kind == Library::kReal)
+            harness::copyFile(build.shipped("lumolink.dll"), file("lumolink.dll"));
+        else if (library.kind == Library::kWithout)
+            harness::copyFile(build.bin + "/without-" + library.missingExport + "/lumolink.dll",
                               file("lumolink.dll"));
+        else if (library.kind == Library::kRecorder)
+            harness::copyFile(build.bin + "/recorder/lumolink.dll", file("lumolink.dll"));
     }
     const std::string& path() const { return dir_.path(); }
-    std::string file(const std::string& name) const { return dir_.path() + "/" + name; }
+    std::string file(const std::string& name) const { return dir_.file(name); }
 
     bool hasSettings() const { return harness::fileExists(file("lumo.ini")); }
     // The settings file's lines, without the platform's CR.
@@ -84,6 +101,39 @@ class Host {
   private:
     harness::WineProgram program_;
 };
+
+// What most plugin tests start from: the cube's line on a pty behind a COM port, a plugin
+// folder with the chosen library and settings file, and the scripted host running there.
+struct SessionSetup {
+    SessionSetup(const Library& library = Library::real(), int port = 1,
+                 const std::vector<std::string>& settings = {})
+        : library(library), port(port), settings(settings) {}
+    Library library;
+    int port;
+    std::vector<std::string> settings; // lumo.ini's lines; none: no file
+};
+
+struct Session {
+    explicit Session(const SessionSetup& setup = SessionSetup())
+        : folder(setup.library), host(folder) {
+        pty.linkAsCom(setup.port);
+        // The plugin reads the file at init, so the host may already be running.
+        if (!setup.settings.empty())
+            folder.writeSettings(setup.settings);
+    }
+    harness::Pty pty;
+    PluginFolder folder;
+    Host host;
+};
+
+// The recorder library's log (see tests/win/lumolink_recorder.cpp): one line per call or box.
+inline std::vector<std::string> callLog(const PluginFolder& folder) {
+    std::istringstream in(harness::readFile(folder.file("lumolink-calls.txt")));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
 
 // The plugin window's pixels in [x0, x1) x [y0, y1), one string per row: '#' black, '.' white.
 inline std::vector<std::string> pixelRows(Host& host, int x0, int y0, int x1, int y1) {
@@ -133,24 +183,6 @@ inline std::string aboutText(int port) {
            "\n"
            "To change Configuration, please edit the lumo.ini \n"
            "File in the Plugins Folder";
-}
-
-// The 27 bytes the cube gets for a level in a pattern.
-inline Bytes frameFor(CubePattern pattern, int level) {
-    CubeFrame frame;
-    buildCubeFrame(pattern, frameIndexForLevel(pattern, level), &frame);
-    return Bytes(frame.bytes, frame.bytes + kCubeFrameSize);
-}
-
-inline Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// What the line carried once `count` bytes arrived, or everything that came within the wait.
-inline Bytes lineAfter(harness::Pty& pty, size_t count) {
-    pty.waitForBytes(count);
-    return pty.bytes();
 }
 
 } // namespace plugintest

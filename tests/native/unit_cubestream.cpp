@@ -4,17 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "cube_bytes.h"
 #include "cube_stream.h"
 #include "frame_names.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using cubebytes::Bytes;
+using cubebytes::join;
 
 Bytes frame(CubePattern pattern, int index) {
-    CubeFrame built;
-    buildCubeFrame(pattern, index, &built);
-    return Bytes(built.bytes, built.bytes + kCubeFrameSize);
+    return cubebytes::frameBytes(pattern, index);
 }
 
 Bytes withByte(Bytes bytes, size_t offset, unsigned char value) {
@@ -24,13 +24,6 @@ Bytes withByte(Bytes bytes, size_t offset, unsigned char value) {
 
 Bytes first(const Bytes& bytes, size_t count) {
     return Bytes(bytes.begin(), bytes.begin() + count);
-}
-
-Bytes join(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
 }
 
 const Bytes kStart = {kCubeStartByte};

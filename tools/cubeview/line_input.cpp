@@ -1,5 +1,7 @@
 #include "line_input.h"
 
+#include "pty_pair.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,18 +21,16 @@ LineInput::~LineInput() {
 }
 
 std::string LineInput::openLinkedPty(const std::string& path) {
-    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-        return failure("cannot create a pseudo-terminal", "");
-    readFd_ = master;
+    PtyPair pair;
+    std::string error = openPtyPair(&pair);
+    if (!error.empty())
+        return error;
+    readFd_ = pair.master;
     ownsReadFd_ = true;
-    slavePath_ = ptsname(master);
-    slaveFd_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slaveFd_ < 0)
-        return failure("cannot open", slavePath_);
+    slaveFd_ = pair.slave;
+    slavePath_ = pair.slavePath;
     termios settings;
     if (tcgetattr(slaveFd_, &settings) == 0) {
-        cfmakeraw(&settings);
         cfsetspeed(&settings, B19200);
         tcsetattr(slaveFd_, TCSANOW, &settings);
     }
