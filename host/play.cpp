@@ -58,6 +58,7 @@ int runPlay(const PlayOptions& options) {
 
     VisHost host;
     host.setAutoAnswer(options.autoOk);
+    host.setQuirks(options.quirks);
     host.setAudioFormat(audio.sampleRate, audio.channels);
     if (!host.load(options.plugin, &error)) {
         std::fprintf(stderr, "vishost: %s\n", error.c_str());
@@ -79,7 +80,7 @@ int runPlay(const PlayOptions& options) {
 
     const int initResult = host.init(mod);
     std::printf("init: %d\n", initResult);
-    if (initResult != 0) {
+    if (initResult != 0 && !options.quirks.ignoreInitResult) {
         printReport(host, 0, 0);
         return kExitInitFailed;
     }
@@ -102,5 +103,5 @@ int runPlay(const PlayOptions& options) {
     }
     host.quit(mod);
     printReport(host, renderCalls, lastResult);
-    return kExitOk;
+    return initResult != 0 ? kExitInitFailed : kExitOk;
 }

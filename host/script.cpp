@@ -4,6 +4,15 @@
 // Message boxes are always answered (OK) and reported as events. After every command the
 // host dispatches the waiting window messages, as the player's message loop would.
 //
+// The host kind on the command line changes three commands, as some other hosts behave:
+//   --embed-in-host-window  the embedding function returns the host window (moved to the
+//                           rectangle asked for) and leaves the frame field alone; the frame
+//                           event's title is then the host window's, and frame, move, resize,
+//                           pixels and the rest work on the host window as the frame
+//   --config-before-init    init calls the module's Config first: the about box comes first
+//   --ignore-init-result    init makes the module the running one even when it failed, so
+//                           render and quit go to it after a failed start
+//
 //   header              ok version=0x101 desc="..." same=1   (same: a second call gave the
 //                       same header)
 //   module N            ok desc="..." latency=L delay=D spectrum=S waveform=W config=1
@@ -34,6 +43,11 @@
 //   frame               ok 1 LEFT TOP RIGHT BOTTOM title="..." while a frame window exists,
 //                       else ok 0; the newest frame that still exists, so after a second
 //                       embedding's frame is destroyed, the earlier one again
+//   hostwindow          ok ALIVE CHILDREN: 1 while the host window exists (else "ok 0 0"),
+//                       and how many child windows it has (a plugin window embedded there)
+//   screen              ok W H SUM: the size of the screen and a checksum (FNV-1a) of all its
+//                       pixels, read back through the screen's DC, to show that nothing drew
+//                       on it between two calls
 //   resources           ok handle=H gdi=G: the value of a fresh event handle and the low 16
 //                       bits of a fresh GDI object, both released again. Wine hands out the
 //                       lowest free slot, so both stay the same from one call to the next
@@ -124,7 +138,7 @@ class Script {
                 return true;
             }
             const int result = host_.init(mod);
-            if (result == 0)
+            if (result == 0 || host_.quirks().ignoreInitResult)
                 running_ = mod;
             *value = std::to_string(result);
             return true;
@@ -155,6 +169,10 @@ class Script {
             return placeFrame(command == "move", (int)a, (int)b, error);
         if (command == "frame" && n == 1)
             return frame(value);
+        if (command == "hostwindow" && n == 1)
+            return hostWindow(value);
+        if (command == "screen" && n == 1)
+            return screen(value, error);
         if (command == "resources" && n == 1)
             return resources(value);
         if (command == "leak" && n == 2)
@@ -355,6 +373,58 @@ class Script {
         return true;
     }
 
+    bool hostWindow(std::string* value) {
+        HWND window = host_.hostWindow();
+        if (!IsWindow(window)) {
+            *value = "0 0";
+            return true;
+        }
+        int children = 0;
+        for (HWND child = GetWindow(window, GW_CHILD); child != NULL;
+             child = GetWindow(child, GW_HWNDNEXT))
+            ++children;
+        *value = "1 " + std::to_string(children);
+        return true;
+    }
+
+    static bool screen(std::string* value, std::string* error) {
+        HDC screenDC = GetDC(NULL);
+        const int width = GetDeviceCaps(screenDC, HORZRES);
+        const int height = GetDeviceCaps(screenDC, VERTRES);
+        if (width <= 0 || height <= 0) {
+            ReleaseDC(NULL, screenDC);
+            return fail(error, "no screen");
+        }
+        BITMAPINFO info;
+        ZeroMemory(&info, sizeof info);
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        HDC copyDC = CreateCompatibleDC(screenDC);
+        HBITMAP copy = CreateDIBSection(copyDC, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+        HGDIOBJ old = SelectObject(copyDC, copy);
+        BitBlt(copyDC, 0, 0, width, height, screenDC, 0, 0, SRCCOPY);
+        GdiFlush();
+        const unsigned* pixel = static_cast<const unsigned*>(bits);
+        unsigned long long sum = 14695981039346656037ull;
+        for (size_t i = 0; i < (size_t)width * (size_t)height; ++i) {
+            sum ^= pixel[i] & 0xFFFFFF;
+            sum *= 1099511628211ull;
+        }
+        SelectObject(copyDC, old);
+        DeleteObject(copy);
+        DeleteDC(copyDC);
+        ReleaseDC(NULL, screenDC);
+        char text[64];
+        std::snprintf(text, sizeof text, "%d %d %016llx", width, height, sum);
+        *value = text;
+        return true;
+    }
+
     static bool resources(std::string* value) {
         *value =
             "handle=" + std::to_string(nextEventSlot()) + " gdi=" + std::to_string(nextGdiSlot());
@@ -380,8 +450,9 @@ class Script {
 
 } // namespace
 
-int runScript(const std::string& plugin) {
+int runScript(const std::string& plugin, const HostQuirks& quirks) {
     VisHost host;
+    host.setQuirks(quirks);
     std::string error;
     if (!host.load(plugin, &error)) {
         std::fprintf(stderr, "vishost: %s\n", error.c_str());

@@ -8,7 +8,14 @@ const char kHostClass[] = "vishost";
 VisHost* g_host = nullptr; // the one host on this thread, for the window procedure
 
 LRESULT CALLBACK hostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // Only a plugin embedded here ever gives this window a child.
+    layOutEmbedded(window, message, wParam, lParam);
     if (g_host != nullptr) {
+        if (message == WM_CLOSE && g_host->quirks().embedInHostWindow) {
+            // Shown with the plugin in it: closing it ends the run, as closing a frame does.
+            g_host->frameClosed();
+            return 0;
+        }
         if (message == WM_USER)
             return g_host->request(wParam, lParam);
         if (message >= WM_KEYFIRST && message <= WM_KEYLAST) {
@@ -114,11 +121,12 @@ VisHost::VisHost()
     ZeroMemory(&hostClass, sizeof hostClass);
     hostClass.lpfnWndProc = hostProc;
     hostClass.hInstance = instance;
+    hostClass.hbrBackground = (HBRUSH)GetStockObject(GRAY_BRUSH);
     hostClass.lpszClassName = kHostClass;
     RegisterClassA(&hostClass);
     registerFrameClass(instance);
-    // Never shown: it only takes requests and keys and owns the boxes, as the player's main
-    // window does.
+    // Never shown by us: it only takes requests and keys and owns the boxes, as the player's
+    // main window does. A plugin embedded into it (HostQuirks::embedInHostWindow) shows it.
     hostWindow_ = CreateWindowExA(0, kHostClass, "vishost", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
                                   NULL, NULL, instance, NULL);
 }
@@ -180,6 +188,8 @@ void VisHost::config(winampVisModule* mod) {
 }
 
 int VisHost::init(winampVisModule* mod) {
+    if (quirks_.configBeforeInit)
+        config(mod);
     prepare(mod);
     pendingFrame_ = PendingFrame();
     const int result = mod->Init(mod);

@@ -13,6 +13,18 @@
 #include "box_watch.h"
 #include "vis_module.h"
 
+// Ways in which other programs that host these plugins differ from the player, one switch
+// each, so that the plugin can be run as they run it.
+struct HostQuirks {
+    // The embedding function hands out the host's own main window and records no frame in
+    // the record's frame field: the plugin's window becomes a child of the host window.
+    bool embedInHostWindow = false;
+    // Config is called before every Init, so the about box comes first.
+    bool configBeforeInit = false;
+    // Init's result is not looked at: Render and Quit follow a failed Init as a good one.
+    bool ignoreInitResult = false;
+};
+
 struct HostEvent {
     enum Kind { kRequest, kBox, kKey, kFrame, kQuitMessage };
     Kind kind;
@@ -59,6 +71,8 @@ class VisHost {
     void setVideoAnswer(LRESULT video) { videoAnswer_ = video; }
     void setAutoAnswer(bool on) { boxes_.setAutoAnswer(on); }
     void setAudioFormat(int sampleRate, int channels);
+    void setQuirks(const HostQuirks& quirks) { quirks_ = quirks; }
+    const HostQuirks& quirks() const { return quirks_; }
 
     // The entry points, each followed by a pass of the message loop.
     void config(winampVisModule* mod);
@@ -72,6 +86,7 @@ class VisHost {
     HWND hostWindow() const { return hostWindow_; }
     // The newest frame that still exists: when a second embedding's frame is destroyed (a
     // failed start while a module runs), the running module's frame again; null when none is.
+    // Embedding into the host window, that window once it has been handed out.
     HWND frameWindow() const;
     HWND pluginWindow() const; // that frame's child
     // True once the person closed the frame: a player then ends the run.
@@ -98,6 +113,7 @@ class VisHost {
     BoxWatch boxes_;
     bool embedAvailable_ = true;
     LRESULT videoAnswer_ = 0;
+    HostQuirks quirks_;
     int sampleRate_ = 44100;
     int channels_ = 2;
     std::vector<HWND> frames_; // every frame made, oldest first
@@ -119,3 +135,6 @@ VisHost* threadHost();
 void registerFrameClass(HINSTANCE instance);
 HWND createFrameWindow(HINSTANCE instance, const RECT& rect);
 HWND __cdecl embedWindow(embedWindowState* state);
+// What a window that holds the plugin's window does with it, for the frame's window procedure
+// and for the host window when the plugin is embedded there (see frame_window.cpp).
+void layOutEmbedded(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

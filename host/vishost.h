@@ -4,12 +4,15 @@
 
 #include <string>
 
+#include "vis_host.h"
+
 struct PlayOptions {
     std::string plugin;
     int module = 0;
     std::string wav;     // empty: the built-in test signal
     double seconds = 0;  // 0: the whole file (or the test signal's default length)
     bool autoOk = false; // answer message boxes instead of leaving them to the person
+    HostQuirks quirks;
 };
 
 // Exit codes of both modes.
@@ -20,4 +23,4 @@ enum VishostExit {
 };
 
 int runPlay(const PlayOptions& options);
-int runScript(const std::string& plugin);
+int runScript(const std::string& plugin, const HostQuirks& quirks);

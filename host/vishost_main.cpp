@@ -1,6 +1,8 @@
 // vishost: runs a visualisation plugin the way the media player does.
-//   vishost.exe [--module 0|1|2] [--wav FILE] [--seconds S] [--auto-ok] PLUGIN.dll
-//   vishost.exe --script PLUGIN.dll
+//   vishost.exe [--module 0|1|2] [--wav FILE] [--seconds S] [--auto-ok] [HOST-KIND] PLUGIN.dll
+//   vishost.exe --script [HOST-KIND] PLUGIN.dll
+// HOST-KIND, any of: --embed-in-host-window --config-before-init --ignore-init-result, to host
+// the plugin as some other programs do (see HostQuirks).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,8 +14,10 @@ namespace {
 int usage(const char* problem) {
     std::fprintf(stderr,
                  "vishost: %s\n"
-                 "usage: vishost [--module N] [--wav FILE] [--seconds S] [--auto-ok] PLUGIN.dll\n"
-                 "       vishost --script PLUGIN.dll\n",
+                 "usage: vishost [--module N] [--wav FILE] [--seconds S] [--auto-ok] [HOST-KIND] "
+                 "PLUGIN.dll\n"
+                 "       vishost --script [HOST-KIND] PLUGIN.dll\n"
+                 "HOST-KIND: --embed-in-host-window --config-before-init --ignore-init-result\n",
                  problem);
     return kExitBadInput;
 }
@@ -31,6 +35,12 @@ int main(int argc, char** argv) {
             script = true;
         } else if (std::strcmp(arg, "--auto-ok") == 0) {
             options.autoOk = true;
+        } else if (std::strcmp(arg, "--embed-in-host-window") == 0) {
+            options.quirks.embedInHostWindow = true;
+        } else if (std::strcmp(arg, "--config-before-init") == 0) {
+            options.quirks.configBeforeInit = true;
+        } else if (std::strcmp(arg, "--ignore-init-result") == 0) {
+            options.quirks.ignoreInitResult = true;
         } else if (std::strcmp(arg, "--module") == 0 && hasValue) {
             options.module = (int)std::strtol(argv[++i], &end, 10);
             if (*end != '\0')
@@ -51,5 +61,5 @@ int main(int argc, char** argv) {
     }
     if (options.plugin.empty())
         return usage("no plugin named");
-    return script ? runScript(options.plugin) : runPlay(options);
+    return script ? runScript(options.plugin, options.quirks) : runPlay(options);
 }

@@ -26,6 +26,9 @@ extern char szAppName[];
 int __cdecl init(winampVisModule* mod);
 void __cdecl quit(winampVisModule* mod);
 LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// True while `mod` is the module whose run is in progress: from its successful init to its
+// quit. Outside that the window and back buffer handles are stale or null.
+bool is_running(const winampVisModule* mod);
 
 // binding.cpp: the cube library, loaded by name. Null until bound; the results of the
 // library's calls are never used.

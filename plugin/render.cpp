@@ -11,6 +11,11 @@ enum {
 // No pen or brush is ever selected into the back buffer, so every box is black on white; the
 // background box drawn first wipes the previous call's bars.
 static int render_meter(winampVisModule* mod, PatternEntry device) {
+    // Some hosts render after a failed start, or a module that is not the one running. There
+    // is no window of that run to draw into (a null window's DC is the whole screen) and no
+    // cube line of its own.
+    if (!is_running(mod))
+        return 0;
     Rectangle(memDC, 0, 0, kMeterWidth, kMeterHeight);
 
     int left = channel_level(mod->waveformData[0]);

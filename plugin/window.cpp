@@ -158,7 +158,7 @@ enum StartProgress {
 // A failed start lets go of what it made, newest first, so that the next start can register
 // the class again and nothing of the failed one lingers on the screen. The handles are cleared
 // as they go, so that nothing later draws into or destroys what is gone.
-static void undo_start(winampVisModule* mod, HWND frame, StartProgress made) {
+static void undo_start(winampVisModule* mod, StartProgress made) {
     if (made >= kMadeWindowAndBuffer) {
         SelectObject(memDC, oldBM);
         DeleteDC(memDC);
@@ -171,9 +171,12 @@ static void undo_start(winampVisModule* mod, HWND frame, StartProgress made) {
     }
     if (made >= kRegisteredClass)
         UnregisterClassA(szAppName, mod->hDllInstance);
-    // A host may hand the running module's frame out again; that one is not ours to destroy.
-    if (frame && frame != runningFrame)
-        DestroyWindow(frame);
+    // Of the host's windows only the frame that the host recorded as made for us goes, as at
+    // quit. Some hosts embed into their own main window and record no frame: destroying what
+    // the embedding merely returned would end the host. A host may also hand the running
+    // module's frame out again; that one is not ours to destroy either.
+    if (myWindowState.me && myWindowState.me != runningFrame)
+        DestroyWindow(myWindowState.me);
     myWindowState.me = NULL;
 }
 
@@ -197,6 +200,9 @@ static int start_module(winampVisModule* mod) {
     if (embedAddress == 0)
         return fail_start(mod, "This plugin requires Winamp 5.0+");
     embedWindowFunction embed = (embedWindowFunction)embedAddress;
+    // A host that records no frame must not leave the last run's, long destroyed, in the
+    // record: it would be titled, tracked and destroyed in place of a frame of this run.
+    myWindowState.me = NULL;
     HWND frame = embed(&myWindowState);
     SetWindowTextA(myWindowState.me, mod->description);
 
@@ -206,7 +212,7 @@ static int start_module(winampVisModule* mod) {
     windowClass.lpszClassName = szAppName;
     if (!RegisterClassA(&windowClass)) {
         fail_start(mod, "Error registering window class");
-        undo_start(mod, frame, kMadeFrame);
+        undo_start(mod, kMadeFrame);
         return 1;
     }
 
@@ -214,7 +220,7 @@ static int start_module(winampVisModule* mod) {
                                height, frame, NULL, mod->hDllInstance, NULL);
     if (hMainWnd == NULL) {
         fail_start(mod, "Error creating window");
-        undo_start(mod, frame, kRegisteredClass);
+        undo_start(mod, kRegisteredClass);
         return 1;
     }
     SetWindowLongPtrA(hMainWnd, GWLP_USERDATA, (LONG_PTR)mod);
@@ -235,7 +241,7 @@ static int start_module(winampVisModule* mod) {
     ShowWindow(frame, SW_SHOWNORMAL);
 
     if (Init() != 0) {
-        undo_start(mod, frame, kMadeWindowAndBuffer);
+        undo_start(mod, kMadeWindowAndBuffer);
         return 1;
     }
     return 0;
@@ -243,6 +249,10 @@ static int start_module(winampVisModule* mod) {
 
 // True from a successful init to the quit that ends it.
 static bool moduleRunning = false;
+
+bool is_running(const winampVisModule* mod) {
+    return moduleRunning && mod == g_mod;
+}
 
 // What a second start while a module runs overwrites before it fails at the class. Of the
 // frame record only what the plugin itself fills in; the rest is the host's.
@@ -280,7 +290,7 @@ int __cdecl init(winampVisModule* mod) {
 // one running) finds no run of its own: it tells the host nothing, leaves the cube and the
 // other module's window alone, and writes no settings for a run that never was.
 void __cdecl quit(winampVisModule* mod) {
-    if (!moduleRunning || mod != g_mod)
+    if (!is_running(mod))
         return;
     sendRequest(mod->hwndParent, 0, kRequestModuleStopped);
     close_device();
@@ -293,6 +303,13 @@ void __cdecl quit(winampVisModule* mod) {
     if (myWindowState.me) {
         SetForegroundWindow(g_mod->hwndParent);
         DestroyWindow(myWindowState.me);
+    } else {
+        // No frame takes the window with it (a host that embeds into its own window): the
+        // window goes on its own, or the class could not go and the next start would fail
+        // at it. Taken out of its module first, it tells no thread to quit: the loop is the
+        // host's own, and it carries on.
+        SetWindowLongPtrA(hMainWnd, GWLP_USERDATA, 0);
+        DestroyWindow(hMainWnd);
     }
     UnregisterClassA(szAppName, mod->hDllInstance);
     moduleRunning = false;

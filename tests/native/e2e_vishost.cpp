@@ -105,6 +105,28 @@ TEST(VishostCommandLine, AFailedInitEndsTheRunWithExitCodeOne) {
     EXPECT_EQ(renderCalls(run.output), 0) << "rendered after a failed init";
 }
 
+// A host that configures first and renders and quits whatever Init said, into its own window:
+// the about box, then the error, then render calls that the plugin ignores, and the exit code
+// still says that init failed.
+TEST(VishostCommandLine, AHostKindThatIgnoresInitsResultRendersOnAndStillExitsWithOne) {
+    TempDir dir;
+    install(dir, {"lumo.dll"});
+    Finished run = runVishost(dir.path(), {"--embed-in-host-window", "--config-before-init",
+                                           "--ignore-init-result", "--auto-ok", "--seconds", "0.5",
+                                           "lumo.dll"});
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_TRUE(std::regex_search(run.output,
+                                  std::regex("message boxes: 2\n"
+                                             "  box owner=parent caption=\"Configuration\"[^\n]*\n"
+                                             "  frame 50 50 338 306 title=\"vishost\"\n"
+                                             "  box owner=parent caption=\"Error\" "
+                                             "text=\"Cannot load lumolink.dll\"")))
+        << run.output;
+    EXPECT_GT(renderCalls(run.output), 0) << "no render after the failed init";
+    EXPECT_NE(run.output.find("requests: 505 x1\n"), std::string::npos)
+        << "a quit after the failed start told the host something: " << run.output;
+}
+
 // The real plugin through the host: the cube's line carries the start byte, one frame of the
 // module's pattern per render call, and the stop byte, whichever module plays.
 TEST(VishostWithLumo, TheCubeGetsStartByteOneFramePerRenderAndStopByte) {

@@ -82,11 +82,12 @@ class PluginFolder {
     harness::TempDir dir_;
 };
 
-// The scripted host with lumo.dll loaded, running from the folder.
+// The scripted host with lumo.dll loaded, running from the folder; `kind` holds host-kind
+// options (--embed-in-host-window, ...) to behave as some other hosts do.
 class Host {
   public:
-    explicit Host(const PluginFolder& folder)
-        : program_(folder.file("vishost.exe"), {"--script", "lumo.dll"}, folder.path()) {}
+    explicit Host(const PluginFolder& folder, const std::vector<std::string>& kind = {})
+        : program_(folder.file("vishost.exe"), arguments(kind), folder.path()) {}
 
     // A command that must succeed.
     harness::WineProgram::Reply
@@ -99,6 +100,13 @@ class Host {
     harness::WineProgram& program() { return program_; }
 
   private:
+    static std::vector<std::string> arguments(const std::vector<std::string>& kind) {
+        std::vector<std::string> args{"--script"};
+        args.insert(args.end(), kind.begin(), kind.end());
+        args.push_back("lumo.dll");
+        return args;
+    }
+
     harness::WineProgram program_;
 };
 
