@@ -57,10 +57,8 @@ TEST(PluginHosts, AFailedStartLeavesTheHostWindowAliveAndALaterStartRuns) {
     for (const std::vector<std::string>& kind :
          {std::vector<std::string>{kEmbedInHostWindow}, kEveryQuirk}) {
         SCOPED_TRACE(describe(kind));
-        harness::Pty pty;
-        pty.linkAsCom(1);
-        PluginFolder folder(Library::kNone);
-        Host host(folder, kind);
+        Session session({Library::none(), 1, {}, kind});
+        auto& [pty, folder, host] = session;
 
         harness::WineProgram::Reply failed = host("init 0");
         EXPECT_EQ(failed.value, "1");
@@ -72,7 +70,7 @@ TEST(PluginHosts, AFailedStartLeavesTheHostWindowAliveAndALaterStartRuns) {
             << "the failed start destroyed the host window, or left its own window in it";
         EXPECT_EQ(host("quit 0").events, Events{});
 
-        folder.installLibrary(Library::kReal);
+        folder.installLibrary(Library::real());
         harness::WineProgram::Reply started = host("init 0");
         EXPECT_EQ(started.value, "0");
         expected = beforeEmbedding(kind, 1);
@@ -96,13 +94,10 @@ const struct {
 // Without a frame nothing tells the plugin where it is on the screen: the settings keep what
 // was read. Its window goes at quit all the same, so the class goes and comes back.
 TEST(PluginHosts, TwoWholeRunsInAHostThatEmbedsInItsOwnWindow) {
-    harness::Pty pty;
-    pty.linkAsCom(3);
-    PluginFolder folder;
     const std::vector<std::string> settings = {"[Levels]", "Screen_x=120", "Screen_y=80",
                                                "COMPort=3"};
-    folder.writeSettings(settings);
-    Host host(folder, kEveryQuirk);
+    Session session({Library::real(), 3, settings, kEveryQuirk});
+    auto& [pty, folder, host] = session;
 
     Bytes line;
     for (int run = 1; run <= 2; ++run) {
@@ -152,12 +147,12 @@ struct FailedStart {
 };
 
 const FailedStart kFailedStarts[] = {
-    {"no cube library", Library::kNone, {}, "init 0", {}, {0x4C}},
+    {"no cube library", Library::none(), {}, "init 0", {}, {0x4C}},
     // The failed Star start finds the class still registered by the running NewStar.
-    {"another module running", Library::kReal, {"init 2"}, "quit 2", {0x4C}, {0x4C, 0x4E}},
+    {"another module running", Library::real(), {"init 2"}, "quit 2", {0x4C}, {0x4C, 0x4E}},
     // The library stays bound from the ended run; the host cannot embed this time.
     {"after an ended run",
-     Library::kReal,
+     Library::real(),
      {"init 0", "quit 0", "embed 0"},
      "init 0",
      {0x4C, 0x4E},
@@ -169,10 +164,8 @@ TEST(PluginHosts, RenderAfterAFailedStartDrawsNothingOnTheScreenAndSendsNothing)
          {std::vector<std::string>{kIgnoreInitResult}, kEveryQuirk}) {
         for (const FailedStart& c : kFailedStarts) {
             SCOPED_TRACE(describe(kind) + ": " + c.name);
-            harness::Pty pty;
-            pty.linkAsCom(1);
-            PluginFolder folder(c.library);
-            Host host(folder, kind);
+            Session session({c.library, 1, {}, kind});
+            auto& [pty, folder, host] = session;
             for (const std::string& command : c.before)
                 host(command);
             EXPECT_EQ(host("init 0").value, "1");
@@ -187,8 +180,8 @@ TEST(PluginHosts, RenderAfterAFailedStartDrawsNothingOnTheScreenAndSendsNothing)
             EXPECT_EQ(host("screen").value, screen) << "a render without a run drew on the screen";
             EXPECT_EQ(host("quit").events, Events{}) << "a quit without a run did something";
 
-            if (c.library == Library::kNone)
-                folder.installLibrary(Library::kReal);
+            if (c.library.kind == Library::kNone)
+                folder.installLibrary(Library::real());
             host("embed 1");
             host(c.after);
             EXPECT_EQ(lineAfter(pty, c.lineAfter.size()), c.lineAfter)

@@ -114,16 +114,18 @@ class Host {
 // folder with the chosen library and settings file, and the scripted host running there.
 struct SessionSetup {
     SessionSetup(const Library& library = Library::real(), int port = 1,
-                 const std::vector<std::string>& settings = {})
-        : library(library), port(port), settings(settings) {}
+                 const std::vector<std::string>& settings = {},
+                 const std::vector<std::string>& hostKind = {})
+        : library(library), port(port), settings(settings), hostKind(hostKind) {}
     Library library;
     int port;
     std::vector<std::string> settings; // lumo.ini's lines; none: no file
+    std::vector<std::string> hostKind; // the host's options, see Host
 };
 
 struct Session {
     explicit Session(const SessionSetup& setup = SessionSetup())
-        : folder(setup.library), host(folder) {
+        : folder(setup.library), host(folder, setup.hostKind) {
         pty.linkAsCom(setup.port);
         // The plugin reads the file at init, so the host may already be running.
         if (!setup.settings.empty())
