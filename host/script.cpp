@@ -270,14 +270,9 @@ class Script {
         return true;
     }
 
-    bool pixels(int x0, int y0, int x1, int y1, std::string* value, std::string* error) {
-        HWND window = pluginWindow(error);
-        if (window == NULL)
-            return false;
-        const int width = x1 - x0, height = y1 - y0;
-        if (width <= 0 || height <= 0 || width > 4096 || height > 4096)
-            return fail(error, "empty or huge rectangle");
-        // Copy the area into a 32-bit top-down bitmap once, then read it from memory.
+    // The RGB values of a rectangle of a device context, row by row: copied once into a 32-bit
+    // top-down bitmap, then read from memory.
+    static std::vector<unsigned> readPixels(HDC source, int x0, int y0, int width, int height) {
         BITMAPINFO info;
         ZeroMemory(&info, sizeof info);
         info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -287,26 +282,40 @@ class Script {
         info.bmiHeader.biBitCount = 32;
         info.bmiHeader.biCompression = BI_RGB;
         void* bits = nullptr;
-        HDC windowDC = GetDC(window);
-        HDC copyDC = CreateCompatibleDC(windowDC);
+        HDC copyDC = CreateCompatibleDC(source);
         HBITMAP copy = CreateDIBSection(copyDC, &info, DIB_RGB_COLORS, &bits, NULL, 0);
         HGDIOBJ old = SelectObject(copyDC, copy);
-        BitBlt(copyDC, 0, 0, width, height, windowDC, x0, y0, SRCCOPY);
+        BitBlt(copyDC, 0, 0, width, height, source, x0, y0, SRCCOPY);
         GdiFlush();
+        std::vector<unsigned> pixels((size_t)width * (size_t)height);
         const unsigned* pixel = static_cast<const unsigned*>(bits);
+        for (size_t i = 0; pixel != nullptr && i < pixels.size(); ++i)
+            pixels[i] = pixel[i] & 0xFFFFFF;
+        SelectObject(copyDC, old);
+        DeleteObject(copy);
+        DeleteDC(copyDC);
+        return pixels;
+    }
+
+    bool pixels(int x0, int y0, int x1, int y1, std::string* value, std::string* error) {
+        HWND window = pluginWindow(error);
+        if (window == NULL)
+            return false;
+        const int width = x1 - x0, height = y1 - y0;
+        if (width <= 0 || height <= 0 || width > 4096 || height > 4096)
+            return fail(error, "empty or huge rectangle");
+        HDC windowDC = GetDC(window);
+        const std::vector<unsigned> pixels = readPixels(windowDC, x0, y0, width, height);
+        ReleaseDC(window, windowDC);
         std::string rows;
         for (int y = 0; y < height; ++y) {
             if (y > 0)
                 rows += ' ';
             for (int x = 0; x < width; ++x) {
-                const unsigned rgb = pixel[y * width + x] & 0xFFFFFF;
+                const unsigned rgb = pixels[(size_t)y * width + x];
                 rows += rgb == 0 ? '#' : rgb == 0xFFFFFF ? '.' : '?';
             }
         }
-        SelectObject(copyDC, old);
-        DeleteObject(copy);
-        DeleteDC(copyDC);
-        ReleaseDC(window, windowDC);
         *value = rows;
         return true;
     }
@@ -395,30 +404,13 @@ class Script {
             ReleaseDC(NULL, screenDC);
             return fail(error, "no screen");
         }
-        BITMAPINFO info;
-        ZeroMemory(&info, sizeof info);
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        HDC copyDC = CreateCompatibleDC(screenDC);
-        HBITMAP copy = CreateDIBSection(copyDC, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-        HGDIOBJ old = SelectObject(copyDC, copy);
-        BitBlt(copyDC, 0, 0, width, height, screenDC, 0, 0, SRCCOPY);
-        GdiFlush();
-        const unsigned* pixel = static_cast<const unsigned*>(bits);
-        unsigned long long sum = 14695981039346656037ull;
-        for (size_t i = 0; i < (size_t)width * (size_t)height; ++i) {
-            sum ^= pixel[i] & 0xFFFFFF;
+        const std::vector<unsigned> pixels = readPixels(screenDC, 0, 0, width, height);
+        ReleaseDC(NULL, screenDC);
+        unsigned long long sum = 14695981039346656037ull; // FNV-1a over the pixels
+        for (unsigned rgb : pixels) {
+            sum ^= rgb;
             sum *= 1099511628211ull;
         }
-        SelectObject(copyDC, old);
-        DeleteObject(copy);
-        DeleteDC(copyDC);
-        ReleaseDC(NULL, screenDC);
         char text[64];
         std::snprintf(text, sizeof text, "%d %d %016llx", width, height, sum);
         *value = text;
