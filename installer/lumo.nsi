@@ -35,6 +35,7 @@ Caption "${PRODUCT} ${VERSION} Setup"
 BrandingText "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
 ShowInstDetails show
+ShowUninstDetails show
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
@@ -53,17 +54,21 @@ Var FailedFile
 Var CreatedSettings
 
 !define MUI_ABORTWARNING
+!define MUI_PAGE_HEADER_TEXT "Winamp's folder"
+!define MUI_PAGE_HEADER_SUBTEXT "Choose the folder Winamp is installed in."
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Setup installs lumo into Winamp: lumo.dll into its Plugins folder and lumolink.dll beside winamp.exe.$\r$\n$\r$\nChoose the folder Winamp is installed in, the one that holds winamp.exe."
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Winamp folder"
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom PortPage PortPageLeave
+!define MUI_FINISHPAGE_NOAUTOCLOSE
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TITLE "lumo is installed"
 !define MUI_FINISHPAGE_TEXT "Connect the cube, start Winamp and pick $\"LED-Lumo 5 - Visualization$\" in its visualisation preferences.$\r$\n$\r$\nThe COM port is kept in lumo.ini in the Plugins folder; run this setup again to change it."
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
+!define MUI_UNFINISHPAGE_NOAUTOCLOSE
 !insertmacro MUI_UNPAGE_INSTFILES
 
 !insertmacro MUI_LANGUAGE "English"
