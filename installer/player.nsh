@@ -64,8 +64,9 @@ Function ${un}WaitForPlayerClosed
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Winamp is running. Please close it first, then click Retry." /SD IDCANCEL IDRETRY +2
     ${Break}
   ${Loop}
+  ; On the directory page this keeps the user there; during the install it stops it.
   SetErrorLevel ${EXIT_PLAYER_RUNNING}
-  Quit
+  Abort
 FunctionEnd
 !macroend
 !insertmacro WAIT_FOR_PLAYER_CLOSED ""

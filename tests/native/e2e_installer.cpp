@@ -4,6 +4,7 @@
 // what the uninstaller takes away, and that the installed layout drives the cube.
 #include "plugin_session.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -122,6 +123,52 @@ class Prefix {
     harness::TempDir dir_;
     std::string previous_;
     Result booted_;
+};
+
+// A program left running while the test acts; it ends when its standard input closes.
+class Running {
+  public:
+    explicit Running(const std::string& program) {
+        int in[2], out[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe failed");
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            execl(kWine, kWine, program.c_str(), (char*)nullptr);
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        in_ = in[1];
+        out_ = out[0];
+    }
+    ~Running() {
+        close(in_);
+        for (int i = 0; i < 600 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
+            poll(nullptr, 0, 100);
+        if (kill(pid_, SIGKILL) == 0)
+            waitpid(pid_, nullptr, 0);
+        close(out_);
+    }
+    std::string firstLine(int timeoutSeconds = 120) {
+        std::string line;
+        char c;
+        pollfd readable = {out_, POLLIN, 0};
+        while (poll(&readable, 1, timeoutSeconds * 1000) > 0 && read(out_, &c, 1) == 1) {
+            if (c == '\n')
+                break;
+            if (c != '\r')
+                line += c;
+        }
+        return line;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int in_ = -1;
+    int out_ = -1;
 };
 
 } // namespace shim32
@@ -333,6 +380,21 @@ TEST_F(Installer, RefusedSilentInstallsExitNonZeroAndWriteNothing) {
         EXPECT_EQ(tree(folder.path()), before);
         EXPECT_FALSE(keyExists(kUninstallKey));
     }
+}
+
+// The player holds both DLLs while it runs: a silent install says so (exit code 4) and stops
+// before it writes anything.
+TEST_F(Installer, SilentInstallWhileThePlayerRunsStopsBeforeWritingAnything) {
+    PlayerFolder player;
+    player.writeSettings(kUserSettings);
+    auto before = tree(player.path());
+    shim32::Running running(kWin32Bin + "/player_window.exe");
+    ASSERT_EQ(running.firstLine(), "ready");
+
+    shim32::Result setup = install({"/S", "/COM=5", "/D=" + player.windows()});
+    EXPECT_EQ(setup.exitCode, 4) << setup.output;
+    EXPECT_EQ(tree(player.path()), before);
+    EXPECT_FALSE(keyExists(kUninstallKey));
 }
 
 // lumo.dll lands first; then lumolink.dll cannot be written (a folder holds its name). The
