@@ -13,6 +13,16 @@ if(WIN32)
     target_link_options(${target} PRIVATE ${LUMO_STATIC_RUNTIME})
     set_target_properties(${target} PROPERTIES PREFIX "")
   endfunction()
+
+  # What Explorer shows under a DLL's Properties: the project's version, a description, the
+  # product name and the copyright line.
+  function(lumo_version_resource target description)
+    set(LUMO_FILE_DESCRIPTION "${description}")
+    set(LUMO_ORIGINAL_FILENAME "${target}.dll")
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc @ONLY)
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  endfunction()
 endif()
 
 # GoogleTest from Debian's source package, built with whatever toolchain is active.

@@ -41,8 +41,18 @@ const Build& build() {
     return chosen;
 }
 
+static std::string prefixInUse;
+
 std::string winePrefix() {
-    return build().prefix;
+    return prefixInUse.empty() ? build().prefix : prefixInUse;
+}
+
+ScopedWinePrefix::ScopedWinePrefix(const std::string& prefix) : previous_(prefixInUse) {
+    prefixInUse = prefix;
+}
+
+ScopedWinePrefix::~ScopedWinePrefix() {
+    prefixInUse = previous_;
 }
 
 // ---- Files ----
@@ -320,7 +330,7 @@ int Process::finish(milliseconds timeout) {
 static Process::Options wineOptions(const std::string& cwd) {
     Process::Options options;
     options.cwd = cwd;
-    options.environment.push_back("WINEPREFIX=" + build().prefix);
+    options.environment.push_back("WINEPREFIX=" + winePrefix());
     if (!getenv("WINEDEBUG"))
         options.environment.push_back("WINEDEBUG=-all");
     return options;

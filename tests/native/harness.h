@@ -34,7 +34,20 @@ struct Build {
     bool is32Bit() const { return name == "win32"; }
 };
 const Build& build();
-std::string winePrefix(); // build().prefix
+std::string winePrefix(); // build().prefix, unless a ScopedWinePrefix says otherwise
+
+// For tests that need a prefix of their own (an installer's registry writes): while it lives,
+// ptys link their COM ports there and Windows programs run there.
+class ScopedWinePrefix {
+  public:
+    explicit ScopedWinePrefix(const std::string& prefix);
+    ~ScopedWinePrefix();
+    ScopedWinePrefix(const ScopedWinePrefix&) = delete;
+    ScopedWinePrefix& operator=(const ScopedWinePrefix&) = delete;
+
+  private:
+    std::string previous_;
+};
 
 // A folder of the test's own, removed with everything in it.
 class TempDir {

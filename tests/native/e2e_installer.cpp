@@ -1,0 +1,363 @@
+// The installer as a user's script runs it: silently, under 32-bit Wine, into a fake player's
+// folder (an empty winamp.exe, a Plugins folder, the player's registry entry pointing there).
+// What lands where, what lumo.ini keeps, what a refused or failed install leaves (nothing),
+// what the uninstaller takes away, and that the installed layout drives the cube.
+#include "plugin_session.h"
+
+#include <filesystem>
+#include <map>
+
+namespace {
+
+namespace fs = std::filesystem;
+using plugintest::Bytes;
+
+const std::string kSource = LUMO_SOURCE_DIR;
+const std::string kVersion = LUMO_VERSION;
+const std::string kSetup = kSource + "/dist/lumo-setup-" + kVersion + ".exe";
+const std::string kWin32Bin = kSource + "/build/win32/bin";
+const char kUninstallKey[] = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\lumo";
+
+// The installer is a 32-bit program: these tests belong to the 32-bit suite (the build under
+// test is win32) and run its Wine. Each test process gets a prefix of its own, so nothing one
+// test wrote to the registry or the folders Wine keeps is seen by the next.
+namespace wine32 {
+
+struct Result {
+    int exitCode = -1; // -1: killed after the time-out
+    std::string output;
+};
+
+// Runs a program to its end, its output (stdout and stderr) collected.
+Result run(const std::string& program, const std::vector<std::string>& args,
+           const std::string& cwd = "/") {
+    harness::Process::Options options;
+    options.cwd = cwd;
+    options.mergeStderr = true;
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    harness::Process process(argv, options);
+    process.closeInput();
+    Result result;
+    result.exitCode = process.finish(std::chrono::seconds(180));
+    result.output = process.output();
+    return result;
+}
+
+Result wine(const std::vector<std::string>& args, const std::string& cwd = "/") {
+    return run(harness::build().wine, args, cwd);
+}
+
+class Prefix {
+  public:
+    Prefix() : usePrefix_(dir_.path()) {
+        setenv("WINEPREFIX", dir_.path().c_str(), 1);
+        setenv("WINEARCH", "win32", 1);
+        setenv("WINEDEBUG", "-all", 1);
+        setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+        booted_ = wine({"wineboot", "-i"});
+        // wineboot's own server is not persistent: let it go before starting one that is.
+        run(kWineserver, {"-w"});
+        run(kWineserver, {"-p"});
+        // Let Wine's services re-create the COM links before a test links one to a pty.
+        wine({"cmd.exe", "/c", "echo"});
+    }
+    ~Prefix() {
+        run(kWineserver, {"-k"});
+        unsetenv("WINEARCH");
+        unsetenv("WINEPREFIX");
+    }
+    const Result& booted() const { return booted_; }
+
+  private:
+    static constexpr const char* kWineserver = "/usr/lib/wine/wineserver";
+    harness::TempDir dir_;
+    harness::ScopedWinePrefix usePrefix_; // the harness's ptys link COM ports in here
+    Result booted_;
+};
+
+} // namespace wine32
+
+bool kernelRuns32Bit() {
+    return system((kSource + "/scripts/can-run-32bit").c_str()) == 0;
+}
+
+std::string regValue(const std::string& key, const std::string& name) {
+    wine32::Result query = wine32::wine({"reg", "query", key, "/v", name});
+    std::istringstream lines(query.output);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string first, type;
+        words >> first >> type;
+        if (first == name && type.rfind("REG_", 0) == 0) {
+            std::string value;
+            std::getline(words >> std::ws, value);
+            if (!value.empty() && value.back() == '\r')
+                value.pop_back();
+            return value;
+        }
+    }
+    return "(none)";
+}
+
+bool keyExists(const std::string& key) {
+    return wine32::wine({"reg", "query", key}).exitCode == 0;
+}
+
+// Every file and folder below `root`, with each file's content: a snapshot to compare.
+std::map<std::string, std::string> tree(const std::string& root) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        std::string name = entry.path().string().substr(root.size());
+        entries[name] = entry.is_directory() ? "(folder)" : harness::readFile(entry.path());
+    }
+    return entries;
+}
+
+// A player's folder as the installer finds it: winamp.exe (empty), Plugins, maybe a lumo.ini.
+class PlayerFolder {
+  public:
+    PlayerFolder() {
+        fs::create_directory(plugins());
+        harness::writeFile(path() + "/winamp.exe", "");
+    }
+    const std::string& path() const { return dir_.path(); }
+    std::string plugins() const { return path() + "/Plugins"; }
+    std::string windows() const { return harness::windowsPath(path()); }
+    void registerAsPlayer() const {
+        wine32::Result added =
+            wine32::wine({"reg", "add", "HKCU\\Software\\Winamp", "/ve", "/d", windows(), "/f"});
+        EXPECT_EQ(added.exitCode, 0) << added.output;
+    }
+    void writeSettings(const std::string& text) const {
+        harness::writeFile(plugins() + "/lumo.ini", text);
+    }
+    std::vector<std::string> settingsLines() const {
+        std::istringstream in(harness::readFile(plugins() + "/lumo.ini"));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+  private:
+    harness::TempDir dir_;
+};
+
+const char kUserSettings[] = "[Star]\r\nScreen_x=120\r\nCOMPort=2\r\nBrightness=7\r\n"
+                             "[Remote]\r\nHost=cube.local\r\n";
+
+class Installer : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (harness::build().is32Bit() && kernelRuns32Bit())
+            prefix_ = new wine32::Prefix;
+    }
+    static void TearDownTestSuite() {
+        delete prefix_;
+        prefix_ = nullptr;
+    }
+    void SetUp() override {
+        if (!harness::build().is32Bit())
+            GTEST_SKIP() << "the installer is a 32-bit program: run with LUMO_BUILD=win32";
+        if (!prefix_)
+            GTEST_SKIP() << "this kernel cannot run 32-bit programs (scripts/can-run-32bit), so "
+                            "neither 32-bit Wine nor the installer can run here";
+        ASSERT_EQ(prefix_->booted().exitCode, 0) << prefix_->booted().output;
+        ASSERT_TRUE(harness::fileExists(kSetup)) << kSetup << " is missing: run make";
+        // What an earlier test in this program registered must not be seen by this one.
+        wine32::wine({"reg", "delete", kUninstallKey, "/f"});
+        wine32::wine({"reg", "delete", "HKCU\\Software\\Winamp", "/f"});
+    }
+    static wine32::Result install(const std::vector<std::string>& switches) {
+        std::vector<std::string> args{kSetup};
+        args.insert(args.end(), switches.begin(), switches.end());
+        return wine32::wine(args);
+    }
+
+    static wine32::Prefix* prefix_;
+};
+
+wine32::Prefix* Installer::prefix_ = nullptr;
+
+TEST_F(Installer, SilentInstallFindsThePlayerPutsBothDllsInPlaceAndOnePortIntoEveryMode) {
+    PlayerFolder player;
+    player.registerAsPlayer(); // no /D=: the installer finds the folder through this entry
+    player.writeSettings(kUserSettings);
+
+    wine32::Result setup = install({"/S", "/COM=5"});
+    ASSERT_EQ(setup.exitCode, 0) << setup.output;
+
+    EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.dll"),
+              harness::readFile(kSource + "/dist/lumo.dll"));
+    EXPECT_EQ(harness::readFile(player.path() + "/lumolink.dll"),
+              harness::readFile(kSource + "/dist/lumolink.dll"))
+        << "lumolink.dll belongs beside winamp.exe, where the plugin's bare-name load looks";
+    EXPECT_FALSE(harness::fileExists(player.plugins() + "/lumolink.dll"));
+    EXPECT_EQ(player.settingsLines(),
+              (std::vector<std::string>{"[Star]", "Screen_x=120", "COMPort=5", "Brightness=7",
+                                        "[Remote]", "Host=cube.local", "[Levels]", "COMPort=5",
+                                        "[NewStar]", "COMPort=5"}));
+    EXPECT_TRUE(harness::fileExists(player.plugins() + "/uninstall-lumo.exe"));
+
+    EXPECT_EQ(regValue(kUninstallKey, "DisplayVersion"), kVersion);
+    EXPECT_EQ(regValue(kUninstallKey, "Publisher"), "the lumo developers");
+    EXPECT_EQ(regValue(kUninstallKey, "DisplayName").rfind("lumo", 0), 0u);
+    EXPECT_EQ(regValue(kUninstallKey, "UninstallString"),
+              "\"" + player.windows() + "\\Plugins\\uninstall-lumo.exe\"");
+}
+
+TEST_F(Installer, SilentInstallWithoutAPortKeepsThePortAlreadySet) {
+    PlayerFolder player;
+    player.writeSettings(kUserSettings);
+    wine32::Result setup = install({"/S", "/D=" + player.windows()});
+    ASSERT_EQ(setup.exitCode, 0) << setup.output;
+    EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.ini"), kUserSettings);
+    EXPECT_TRUE(harness::fileExists(player.plugins() + "/lumo.dll"));
+}
+
+// The installed layout as the player uses it: our stand-in host in the player's place (as
+// winamp.exe, started from another folder) loads Plugins\lumo.dll, whose bare-name load of
+// lumolink.dll finds the copy beside the program, which writes to COM5, the port installed.
+TEST_F(Installer, InstalledPluginDrivesTheCubeOnTheInstalledPort) {
+    PlayerFolder player;
+    ASSERT_EQ(install({"/S", "/COM=5", "/D=" + player.windows()}).exitCode, 0);
+    harness::copyFile(kWin32Bin + "/vishost.exe", player.path() + "/winamp.exe");
+    harness::Pty pty;
+    pty.linkAsCom(5);
+    harness::TempDir elsewhere;
+
+    wine32::Result run =
+        wine32::wine({player.windows() + "\\winamp.exe", "--module", "0", "--seconds", "1",
+                      "--auto-ok", player.windows() + "\\Plugins\\lumo.dll"},
+                     elsewhere.path());
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("Make sure the Lumo is Connected to COM5"), std::string::npos)
+        << run.output;
+    int renderCalls = 0;
+    size_t at = run.output.find("render calls: ");
+    ASSERT_NE(at, std::string::npos) << run.output;
+    renderCalls = std::stoi(run.output.substr(at + 14));
+    ASSERT_GT(renderCalls, 0) << run.output;
+
+    const size_t expected = 1 + 27 * (size_t)renderCalls + 1;
+    Bytes line = plugintest::lineAfter(pty, expected);
+    ASSERT_EQ(line.size(), expected) << harness::hex(line);
+    EXPECT_EQ(line.front(), kCubeStartByte);
+    EXPECT_EQ(line.back(), kCubeStopByte);
+    for (int call = 0; call < renderCalls; ++call) {
+        Bytes frame(line.begin() + 1 + 27 * call, line.begin() + 1 + 27 * (call + 1));
+        bool isStarFrame = false;
+        for (int index = 0; index < patternFrameCount(kPatternStar); ++index) {
+            CubeFrame star;
+            buildCubeFrame(kPatternStar, index, &star);
+            isStarFrame |= frame == Bytes(star.bytes, star.bytes + kCubeFrameSize);
+        }
+        EXPECT_TRUE(isStarFrame) << "render call " << call << ": " << harness::hex(frame);
+    }
+}
+
+// Silent installs that must not go ahead, and the exit code each gives a script.
+struct Refusal {
+    const char* what;
+    bool withPlayer;
+    const char* port;
+    int exitCode;
+};
+
+const Refusal kRefusals[] = {
+    {"a folder without winamp.exe", false, "/COM=5", 3},
+    {"a port number of 0", true, "/COM=0", 6},
+    {"a port that is no number", true, "/COM=five", 6},
+};
+
+TEST_F(Installer, RefusedSilentInstallsExitNonZeroAndWriteNothing) {
+    for (const Refusal& r : kRefusals) {
+        SCOPED_TRACE(r.what);
+        PlayerFolder folder;
+        if (!r.withPlayer)
+            fs::remove(folder.path() + "/winamp.exe");
+        folder.writeSettings(kUserSettings);
+        auto before = tree(folder.path());
+        wine32::Result setup = install({"/S", r.port, "/D=" + folder.windows()});
+        EXPECT_EQ(setup.exitCode, r.exitCode) << setup.output;
+        EXPECT_EQ(tree(folder.path()), before);
+        EXPECT_FALSE(keyExists(kUninstallKey));
+    }
+}
+
+// The player holds both DLLs while it runs: a silent install says so (exit code 4) and stops
+// before it writes anything.
+TEST_F(Installer, SilentInstallWhileThePlayerRunsStopsBeforeWritingAnything) {
+    PlayerFolder player;
+    player.writeSettings(kUserSettings);
+    auto before = tree(player.path());
+    harness::Process running({harness::build().wine, kWin32Bin + "/player_window.exe"});
+    std::string ready;
+    running.readLine(&ready, std::chrono::steady_clock::now() + std::chrono::seconds(120));
+    ASSERT_EQ(ready, "ready");
+
+    wine32::Result setup = install({"/S", "/COM=5", "/D=" + player.windows()});
+    EXPECT_EQ(setup.exitCode, 4) << setup.output;
+    EXPECT_EQ(tree(player.path()), before);
+    EXPECT_FALSE(keyExists(kUninstallKey));
+}
+
+// lumo.dll lands first; then lumolink.dll cannot be written (a folder holds its name). The
+// install is undone: the old plugin and the settings are back as they were.
+TEST_F(Installer, InstallThatCannotWriteAFilePutsEverythingBack) {
+    PlayerFolder player;
+    player.writeSettings(kUserSettings);
+    harness::writeFile(player.plugins() + "/lumo.dll", "the plugin of an older install");
+    fs::create_directory(player.path() + "/lumolink.dll");
+    auto before = tree(player.path());
+
+    wine32::Result setup = install({"/S", "/COM=5", "/D=" + player.windows()});
+    EXPECT_EQ(setup.exitCode, 5) << setup.output;
+    EXPECT_EQ(tree(player.path()), before);
+    EXPECT_FALSE(keyExists(kUninstallKey));
+}
+
+TEST_F(Installer, SilentUninstallRemovesBothDllsAndItsRegistrationAndKeepsTheSettings) {
+    PlayerFolder player;
+    player.writeSettings(kUserSettings);
+    ASSERT_EQ(install({"/S", "/COM=5", "/D=" + player.windows()}).exitCode, 0);
+    ASSERT_TRUE(keyExists(kUninstallKey));
+    const std::string settings = harness::readFile(player.plugins() + "/lumo.ini");
+
+    // _?= runs the uninstaller in place, so its exit code is the uninstall's own.
+    wine32::Result uninstall = wine32::wine({player.windows() + "\\Plugins\\uninstall-lumo.exe",
+                                             "/S", "_?=" + player.windows() + "\\Plugins"});
+    EXPECT_EQ(uninstall.exitCode, 0) << uninstall.output;
+    EXPECT_FALSE(harness::fileExists(player.plugins() + "/lumo.dll"));
+    EXPECT_FALSE(harness::fileExists(player.path() + "/lumolink.dll"));
+    EXPECT_FALSE(keyExists(kUninstallKey));
+    EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.ini"), settings);
+    EXPECT_TRUE(harness::fileExists(player.path() + "/winamp.exe"));
+}
+
+// What Explorer shows under Properties, for each file that ships.
+TEST_F(Installer, EachShippedFileCarriesTheProjectVersion) {
+    const char* const kShipped[] = {"lumo.dll", "lumolink.dll", "lumo-setup-" LUMO_VERSION ".exe"};
+    for (const char* name : kShipped) {
+        SCOPED_TRACE(name);
+        wine32::Result info = wine32::wine(
+            {kWin32Bin + "/versioninfo.exe", harness::windowsPath(kSource + "/dist/" + name)});
+        ASSERT_EQ(info.exitCode, 0) << info.output;
+        std::string text;
+        for (char c : info.output)
+            if (c != '\r')
+                text += c;
+        for (const std::string& line :
+             {"fixed " + kVersion + ".0", "FileVersion " + kVersion, "ProductVersion " + kVersion,
+              std::string("ProductName lumo"), std::string("CompanyName the lumo developers"),
+              std::string("LegalCopyright Copyright (C) 2026 the lumo developers")})
+            EXPECT_NE(text.find(line + "\n"), std::string::npos) << line << " in:\n" << text;
+        EXPECT_EQ(text.find("FileDescription (none)"), std::string::npos) << text;
+    }
+}
+
+} // namespace
