@@ -133,14 +133,7 @@ class PlayerFolder {
         harness::writeFile(plugins() + "/lumo.ini", text);
     }
     std::vector<std::string> settingsLines() const {
-        std::istringstream in(harness::readFile(plugins() + "/lumo.ini"));
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            lines.push_back(line);
-        }
-        return lines;
+        return harness::readLines(plugins() + "/lumo.ini");
     }
 
   private:

@@ -81,6 +81,17 @@ std::string readFile(const std::string& path) {
     return content.str();
 }
 
+std::vector<std::string> readLines(const std::string& path) {
+    std::istringstream in(readFile(path));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 void writeFile(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
 }

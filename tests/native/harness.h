@@ -65,6 +65,7 @@ class TempDir {
 
 void copyFile(const std::string& from, const std::string& to);
 std::string readFile(const std::string& path);
+std::vector<std::string> readLines(const std::string& path); // without the platform's CR
 void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path); // a dangling link counts: it is there
 std::string windowsPath(const std::string& linuxPath);

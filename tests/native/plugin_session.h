@@ -61,16 +61,7 @@ class PluginFolder {
 
     bool hasSettings() const { return harness::fileExists(file("lumo.ini")); }
     // The settings file's lines, without the platform's CR.
-    std::vector<std::string> settingsLines() const {
-        std::istringstream in(harness::readFile(file("lumo.ini")));
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            lines.push_back(line);
-        }
-        return lines;
-    }
+    std::vector<std::string> settingsLines() const { return harness::readLines(file("lumo.ini")); }
     void writeSettings(const std::vector<std::string>& lines) {
         std::string text;
         for (const std::string& line : lines)
@@ -138,11 +129,7 @@ struct Session {
 
 // The recorder library's log (see tests/win/lumolink_recorder.cpp): one line per call or box.
 inline std::vector<std::string> callLog(const PluginFolder& folder) {
-    std::istringstream in(harness::readFile(folder.file("lumolink-calls.txt")));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
+    return harness::readLines(folder.file("lumolink-calls.txt"));
 }
 
 // The plugin window's pixels in [x0, x1) x [y0, y1), one string per row: '#' black, '.' white.
