@@ -171,6 +171,16 @@ class Installer : public ::testing::Test {
         return wine32::wine(args);
     }
 
+    // A silent install that must end with `exitCode` and leave the player's folder and the
+    // registry as they were.
+    static void expectRefused(const PlayerFolder& player, const std::string& port, int exitCode) {
+        auto before = tree(player.path());
+        wine32::Result setup = install({"/S", port, "/D=" + player.windows()});
+        EXPECT_EQ(setup.exitCode, exitCode) << setup.output;
+        EXPECT_EQ(tree(player.path()), before);
+        EXPECT_FALSE(keyExists(kUninstallKey));
+    }
+
     static wine32::Prefix* prefix_;
 };
 
@@ -274,11 +284,7 @@ TEST_F(Installer, RefusedSilentInstallsExitNonZeroAndWriteNothing) {
         if (!r.withPlayer)
             fs::remove(folder.path() + "/winamp.exe");
         folder.writeSettings(kUserSettings);
-        auto before = tree(folder.path());
-        wine32::Result setup = install({"/S", r.port, "/D=" + folder.windows()});
-        EXPECT_EQ(setup.exitCode, r.exitCode) << setup.output;
-        EXPECT_EQ(tree(folder.path()), before);
-        EXPECT_FALSE(keyExists(kUninstallKey));
+        expectRefused(folder, r.port, r.exitCode);
     }
 }
 
@@ -287,16 +293,11 @@ TEST_F(Installer, RefusedSilentInstallsExitNonZeroAndWriteNothing) {
 TEST_F(Installer, SilentInstallWhileThePlayerRunsStopsBeforeWritingAnything) {
     PlayerFolder player;
     player.writeSettings(kUserSettings);
-    auto before = tree(player.path());
     harness::Process running({harness::build().wine, kWin32Bin + "/player_window.exe"});
     std::string ready;
     running.readLine(&ready, std::chrono::steady_clock::now() + std::chrono::seconds(120));
     ASSERT_EQ(ready, "ready");
-
-    wine32::Result setup = install({"/S", "/COM=5", "/D=" + player.windows()});
-    EXPECT_EQ(setup.exitCode, 4) << setup.output;
-    EXPECT_EQ(tree(player.path()), before);
-    EXPECT_FALSE(keyExists(kUninstallKey));
+    expectRefused(player, "/COM=5", 4);
 }
 
 // lumo.dll lands first; then lumolink.dll cannot be written (a folder holds its name). The
@@ -306,12 +307,7 @@ TEST_F(Installer, InstallThatCannotWriteAFilePutsEverythingBack) {
     player.writeSettings(kUserSettings);
     harness::writeFile(player.plugins() + "/lumo.dll", "the plugin of an older install");
     fs::create_directory(player.path() + "/lumolink.dll");
-    auto before = tree(player.path());
-
-    wine32::Result setup = install({"/S", "/COM=5", "/D=" + player.windows()});
-    EXPECT_EQ(setup.exitCode, 5) << setup.output;
-    EXPECT_EQ(tree(player.path()), before);
-    EXPECT_FALSE(keyExists(kUninstallKey));
+    expectRefused(player, "/COM=5", 5);
 }
 
 TEST_F(Installer, SilentUninstallRemovesBothDllsAndItsRegistrationAndKeepsTheSettings) {
