@@ -26,7 +26,14 @@
 //   init N              calls module N's Init: ok RESULT; on success N is the running module
 //   wave CH PATTERN     channel CH (0 or 1) of the waveform handed to every render call:
 //                       const V | alt A B | step A B AT | hex DIGITS (576 bytes, 1152 digits)
-//   render [COUNT]      COUNT (default 1) render calls of the running module: ok LAST-RESULT
+//   render [COUNT [MS]] COUNT (default 1) render calls of the running module, back to back or
+//                       one every MS milliseconds (messages dispatched in between, as the
+//                       player's loop does): ok LAST-RESULT
+//   timing              ok calls=N slowest=US: the render calls since the last timing (or the
+//                       start) and the longest one of them, in microseconds
+//   portfails ERROR     loads the cube library (lumolink.dll, as the plugin will find it) and
+//                       makes its opens of a COM port fail with the platform error ERROR, as
+//                       when another program holds the port; 0 lets them through again
 //   quit [N]            calls the running module's Quit (or module N's)
 //   clientsize          ok W H: the plugin window's client size
 //   pixels X0 Y0 X1 Y1  ok ROW ROW ...: the plugin window's pixels from its DC, X1 and Y1
@@ -60,6 +67,7 @@
 // The frame puts the plugin's new window at its client area's top-left corner and keeps it
 // there; a frame smaller than the window (NewStar's 256 x 32 frame includes its caption) hides
 // part of it, so read pixels after a resize that shows all of it.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +75,7 @@
 #include <sstream>
 
 #include "audio.h"
+#include "port_hooks.h"
 #include "resource_slots.h"
 #include "vis_host.h"
 #include "vishost.h"
@@ -146,8 +155,13 @@ class Script {
         if (command == "wave" && n >= 3 && toLong(w[1], &a) && (a == 0 || a == 1))
             return parseWavePattern(std::vector<std::string>(w.begin() + 2, w.end()), waveform_[a],
                                     error);
-        if (command == "render" && (n == 1 || (n == 2 && toLong(w[1], &a) && a > 0)))
-            return render(n == 1 ? 1 : (int)a, value, error);
+        if (command == "render" && (n == 1 || (n >= 2 && n <= 3 && toLong(w[1], &a) && a > 0)) &&
+            (n < 3 || (toLong(w[2], &b) && b >= 0)))
+            return render(n == 1 ? 1 : (int)a, n == 3 ? (DWORD)b : 0, value, error);
+        if (command == "timing" && n == 1)
+            return timing(value);
+        if (command == "portfails" && n == 2 && toLong(w[1], &a))
+            return portFails((DWORD)a, error);
         if (command == "quit" && n <= 2)
             return quit(w, error);
         if (command == "clientsize" && n == 1)
@@ -227,15 +241,46 @@ class Script {
         return index;
     }
 
-    bool render(int count, std::string* value, std::string* error) {
+    bool render(int count, DWORD everyMs, std::string* value, std::string* error) {
         if (running_ == nullptr)
             return fail(error, "no module running");
         int result = 0;
+        LARGE_INTEGER frequency, start, end;
+        QueryPerformanceFrequency(&frequency);
+        const DWORD first = GetTickCount();
         for (int i = 0; i < count; ++i) {
+            if (everyMs > 0) {
+                const DWORD due = first + (DWORD)i * everyMs, now = GetTickCount();
+                if ((LONG)(due - now) > 0)
+                    host_.pumpMessages(due - now);
+            }
             std::memcpy(running_->waveformData, waveform_, sizeof waveform_);
+            QueryPerformanceCounter(&start);
             result = host_.render(running_);
+            QueryPerformanceCounter(&end);
+            const long long us = (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
+            slowestRenderUs_ = std::max(slowestRenderUs_, us);
+            ++renderCalls_;
         }
         *value = std::to_string(result);
+        return true;
+    }
+
+    bool timing(std::string* value) {
+        *value = "calls=" + std::to_string(renderCalls_) +
+                 " slowest=" + std::to_string(slowestRenderUs_);
+        renderCalls_ = 0;
+        slowestRenderUs_ = 0;
+        return true;
+    }
+
+    // The library stays loaded from here on, so the plugin's own load finds it hooked.
+    bool portFails(DWORD platformError, std::string* error) {
+        HMODULE library = LoadLibraryA("lumolink.dll");
+        if (library == NULL)
+            return fail(error, "cannot load lumolink.dll");
+        if (!failPortOpens(library, platformError))
+            return fail(error, "lumolink.dll does not import CreateFileA");
         return true;
     }
 
@@ -437,6 +482,8 @@ class Script {
 
     VisHost& host_;
     winampVisModule* running_ = nullptr;
+    long long renderCalls_ = 0;
+    long long slowestRenderUs_ = 0;
     unsigned char waveform_[2][kBlockSamples];
 };
 

@@ -16,6 +16,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "cube_stream.h"
+
 namespace harness {
 
 namespace fs = std::filesystem;
@@ -152,6 +154,34 @@ void Pty::drain() {
     }
 }
 
+std::string lineEvents(const Bytes& line) {
+    CubeStreamParser parser;
+    std::vector<StreamEvent> events;
+    parser.feed(line.data(), line.size(), events);
+    parser.flush(events);
+    std::string letters;
+    for (const StreamEvent& event : events) {
+        switch (event.kind) {
+        case StreamEventKind::Start:
+            letters += 'L';
+            break;
+        case StreamEventKind::Stop:
+            letters += 'N';
+            break;
+        case StreamEventKind::Frame:
+            letters += 'F';
+            break;
+        case StreamEventKind::Rejected:
+            letters += 'R';
+            break;
+        case StreamEventKind::Skipped:
+            letters += 's';
+            break;
+        }
+    }
+    return letters;
+}
+
 void Pty::linkAsCom(int number) {
     std::string link = winePrefix() + "/dosdevices/com" + std::to_string(number);
     std::error_code ignored;
@@ -163,6 +193,22 @@ void Pty::linkAsCom(int number) {
 Bytes Pty::bytes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return bytes_;
+}
+
+Bytes Pty::settledBytes() const {
+    auto waiting = [this] {
+        pollfd readable = {pair_.master, POLLIN, 0};
+        return pair_.master >= 0 && poll(&readable, 1, 0) > 0 && (readable.revents & POLLIN);
+    };
+    // The drainer may hold bytes it has read but not yet stored; it stores them long before
+    // this second look.
+    waitUntil([&] {
+        if (waiting())
+            return false;
+        std::this_thread::sleep_for(milliseconds(50));
+        return !waiting();
+    });
+    return bytes();
 }
 
 bool Pty::waitForBytes(size_t count, milliseconds timeout) {

@@ -95,6 +95,8 @@ class Pty {
     int slave() const { return pair_.slave; } // e.g. a program's terminal
     void linkAsCom(int number);               // <prefix>/dosdevices/comN -> the slave
     Bytes bytes() const;
+    // What arrived once nothing more waits on the line: everything written before the call.
+    Bytes settledBytes() const;
     bool waitForBytes(size_t count, milliseconds timeout = std::chrono::seconds(10));
     void clear();
     void pauseDraining();
@@ -126,6 +128,11 @@ inline Bytes lineAfter(Pty& pty, size_t count) {
     pty.waitForBytes(count);
     return pty.bytes();
 }
+
+// The line as the cube's firmware reads it, one letter per thing it finds: 'L' the start byte,
+// 'N' the stop byte, 'F' a frame, 'R' a frame with a payload byte out of range, 's' a run of
+// bytes that belong to nothing (a frame cut short). "LFFFN" is a whole run of three frames.
+std::string lineEvents(const Bytes& line);
 
 // A child process with its stdin on a pipe the test writes into and its stdout (and stderr, if
 // asked) collected, read line by line or all at once. It never outlives the test.

@@ -106,18 +106,24 @@ class Host {
 struct SessionSetup {
     SessionSetup(const Library& library = Library::real(), int port = 1,
                  const std::vector<std::string>& settings = {},
-                 const std::vector<std::string>& hostKind = {})
-        : library(library), port(port), settings(settings), hostKind(hostKind) {}
+                 const std::vector<std::string>& hostKind = {}, bool linkPort = true)
+        : library(library), port(port), settings(settings), hostKind(hostKind), linkPort(linkPort) {
+    }
     Library library;
     int port;
     std::vector<std::string> settings; // lumo.ini's lines; none: no file
     std::vector<std::string> hostKind; // the host's options, see Host
+    bool linkPort;                     // false: the cube is not plugged in yet (link it later)
 };
 
 struct Session {
     explicit Session(const SessionSetup& setup = SessionSetup())
         : folder(setup.library), host(folder, setup.hostKind) {
-        pty.linkAsCom(setup.port);
+        if (setup.linkPort)
+            pty.linkAsCom(setup.port);
+        else // whatever an earlier test left there
+            std::remove(
+                (harness::winePrefix() + "/dosdevices/com" + std::to_string(setup.port)).c_str());
         // The plugin reads the file at init, so the host may already be running.
         if (!setup.settings.empty())
             folder.writeSettings(setup.settings);

@@ -5,17 +5,26 @@
 //   nLumolink                 the exported variable's value
 //   eventslot                 the handle value a new event gets (unchanged unless events leak)
 //   leak                      create an event and never close it (proves eventslot sees leaks)
+//   lasterror                 the thread's last error right after the latest export call
+//   openfails ERROR           the library's opens of a port fail with ERROR from now on (0: no
+//                             longer), as when another program holds the port
+//   record                    from now on, note what the library passes to the platform when
+//                             it opens a port; each later answer is preceded by one
+//                             "event <call> ..." line per call (see host/port_hooks.h)
 //   exit
 #include <windows.h>
 
 #include <stdio.h>
 #include <string>
 
+#include "port_hooks.h"
+
 typedef int(__cdecl* IntFunction)(int);
 typedef int(__cdecl* VoidFunction)(void);
 typedef int(__cdecl* CharFunction)(char);
 
 static HMODULE library;
+static DWORD lastError = 0; // right after the latest export call
 
 template <class Pointer> static Pointer bind(const char* name) {
     FARPROC address = GetProcAddress(library, name);
@@ -30,14 +39,18 @@ static bool callIntExport(const std::string& name, int argument, int* result) {
     if (name == "sendChar") {
         CharFunction function = bind<CharFunction>("sendChar");
         *result = function ? function((char)argument) : -1;
+        lastError = GetLastError();
         return function != NULL;
     }
     IntFunction function = bind<IntFunction>(name.c_str());
     *result = function ? function(argument) : -1;
+    lastError = GetLastError();
     return function != NULL;
 }
 
 static void answer(int value) {
+    for (const std::string& call : takePortCalls())
+        printf("event %s\n", call.c_str());
     printf("ok %d\n", value);
     fflush(stdout);
 }
@@ -77,6 +90,12 @@ int main(int argc, char** argv) {
         } else if (command == "leak") {
             CreateEventA(NULL, TRUE, FALSE, NULL);
             answer(0);
+        } else if (command == "lasterror") {
+            answer((int)lastError);
+        } else if (command == "openfails" && fields == 2) {
+            answer(failPortOpens(library, (DWORD)numbers[0]) ? 1 : 0);
+        } else if (command == "record") {
+            answer(recordPortCalls(library) ? 1 : 0);
         } else if (command == "repeat" &&
                    sscanf(line, "%*s %lld %63s %lld", &numbers[0], second, &numbers[1]) == 3) {
             bool bound = true;

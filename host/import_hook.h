@@ -1,6 +1,6 @@
 // Redirects one imported function of a loaded module to a replacement, by rewriting its entry
-// in the module's import address table. The benchmark uses it to time the plugin's own calls
-// from outside, without a timing build of the plugin.
+// in the module's import address table: how the benchmark times the plugin's own calls from
+// outside, and how the tests see and steer what the cube library asks of the platform.
 #pragma once
 
 #include <windows.h>
