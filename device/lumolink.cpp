@@ -24,11 +24,12 @@ int __cdecl sendChar(char byte) {
     return sendBytes(&raw, 1);
 }
 
-// A lost frame is not reported: the next render call sends its own frame anyway.
+// A lost frame is not reported: the next render call sends its own frame anyway. These are
+// the calls a run makes many times a second, so they are the ones that bring a port back.
 static int sendPatternFrame(CubePattern pattern, int level) {
     CubeFrame frame;
     buildCubeFrame(pattern, frameIndexForLevel(pattern, level), &frame);
-    sendBytes(frame.bytes, kCubeFrameSize);
+    sendFrame(frame.bytes, kCubeFrameSize);
     return 1;
 }
 

@@ -2,24 +2,54 @@
 
 #include <windows.h>
 
-// Null while no port is open; only serialOpen sets it.
+#include <string.h>
+
+#include "frames.h"
+
+enum {
+    // Frames come back this long after the port went away: often enough that a cube plugged
+    // back in lights within a second, seldom enough that a missing port costs the host nothing.
+    kReopenIntervalMs = 1000,
+    // A frame takes 14 ms on the line, so only a line that has stopped taking bytes (a cube
+    // that stops reading, a driver that never completes) reaches these. Together they keep
+    // every export under half a second.
+    kWriteLimitMs = 300,
+    kCancelLimitMs = 100,
+    // The longest write: the start byte with a frame behind it, after the port came back.
+    kLongestWrite = 1 + kCubeFrameSize,
+};
+
+// Null while no port is open.
 static HANDLE hPort = NULL;
 
-int serialOpen(int port) {
-    if (hPort != NULL)
-        return 1;
+// The port the caller's run wants, from Open (whether or not it opened) to Close. While it is
+// wanted and not open, frame writes open it again.
+static bool portWanted = false;
+static int wantedPort = 0;
+static DWORD lastOpenAttempt = 0; // GetTickCount of the last try, or of letting the port go
 
+// Each write's request and bytes live here rather than on the caller's stack: a write that a
+// driver will not give up even when cancelled must not be left pointing at a stack frame that
+// is gone. Calls come one at a time, so one of each is enough.
+static OVERLAPPED writeRequest;
+static unsigned char writeBytes[kLongestWrite];
+// The event of such a stuck write, until the platform finally completes it; null otherwise.
+static HANDLE stuckWriteEvent = NULL;
+
+static int openPort(int port) {
+    lastOpenAttempt = GetTickCount();
     // Through the device namespace, because Windows opens only COM1 to COM9 by their bare
     // names. "\\.\COM" and the most negative int with its terminator need 19 characters.
     char name[24];
     wsprintfA(name, "\\\\.\\COM%d", port);
+    // Not shared: two programs writing frames to one cube would garble both.
     HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, NULL);
     if (handle == INVALID_HANDLE_VALUE)
-        return 0;
+        return 0; // the platform's reason stays the thread's last error
     hPort = handle;
 
-    // Reads would return at once; writes have no time limit.
+    // Reads would return at once. Writes are bounded by our own wait, not by the driver.
     COMMTIMEOUTS timeouts = {MAXDWORD, 0, 0, 0, 0};
     SetCommTimeouts(hPort, &timeouts);
 
@@ -31,44 +61,120 @@ int serialOpen(int port) {
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
+    // Many cubes' controllers reset when DTR rises.
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    // The cube drives no handshake line and sends no XOFF. Left on by another program, any of
+    // these would hold back every write for good.
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
     if (!SetCommState(hPort, &dcb)) {
-        // Not a serial port we can drive (or it refused the settings): hold nothing.
+        // Not a serial port the cube can use: hold nothing, and say so in the one code the
+        // caller can tell from every reason the open itself gives.
         CloseHandle(hPort);
         hPort = NULL;
+        SetLastError(ERROR_NOT_SUPPORTED);
         return 0;
     }
     return 1;
 }
 
+int serialOpen(int port) {
+    if (hPort != NULL)
+        return 1;
+    portWanted = true;
+    wantedPort = port;
+    return openPort(port);
+}
+
 void serialClose() {
+    portWanted = false;
     if (hPort != NULL) {
         CloseHandle(hPort);
         hPort = NULL;
     }
 }
 
-int sendBytes(const unsigned char* data, int length) {
-    // No platform call on a handle we know is not there.
-    if (hPort == NULL)
-        return 0;
+// A handle whose write failed never works again (an unplugged USB adapter's stays dead even
+// after it is back), so the port is let go and opened afresh later.
+static void letPortGo() {
+    CloseHandle(hPort);
+    hPort = NULL;
+    lastOpenAttempt = GetTickCount();
+}
 
+// True once no stuck write holds the request any more.
+static bool requestFree() {
+    if (stuckWriteEvent == NULL)
+        return true;
+    if (WaitForSingleObject(stuckWriteEvent, 0) != WAIT_OBJECT_0)
+        return false;
+    CloseHandle(stuckWriteEvent);
+    stuckWriteEvent = NULL;
+    return true;
+}
+
+enum WriteOutcome {
+    kWritten,
+    kNotStarted, // nothing reached the port: no port, no event, the request still held
+    kLineFailed, // the port refused the bytes or did not take them in time
+};
+
+// One overlapped write, waited for within the limits above.
+static WriteOutcome writeOnce(const unsigned char* data, int length) {
+    if (hPort == NULL || length < 0 || length > kLongestWrite || !requestFree())
+        return kNotStarted;
     HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
     if (event == NULL)
-        return 0;
-
-    OVERLAPPED overlapped;
-    ZeroMemory(&overlapped, sizeof overlapped);
-    overlapped.hEvent = event;
+        return kNotStarted;
+    memcpy(writeBytes, data, (size_t)length);
+    ZeroMemory(&writeRequest, sizeof writeRequest);
+    writeRequest.hEvent = event;
 
     DWORD written = 0;
-    int result = 0;
-    if (WriteFile(hPort, data, (DWORD)length, &written, &overlapped))
-        result = 1;
-    else if (GetLastError() == ERROR_IO_PENDING)
-        result = GetOverlappedResult(hPort, &overlapped, &written, TRUE) ? 1 : 0;
-
+    WriteOutcome outcome = kLineFailed;
+    if (WriteFile(hPort, writeBytes, (DWORD)length, &written, &writeRequest)) {
+        outcome = kWritten;
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(event, kWriteLimitMs) == WAIT_OBJECT_0) {
+            if (GetOverlappedResult(hPort, &writeRequest, &written, FALSE))
+                outcome = kWritten;
+        } else {
+            // The line has stopped taking bytes: take the request back so the caller goes on.
+            CancelIo(hPort);
+            if (WaitForSingleObject(event, kCancelLimitMs) != WAIT_OBJECT_0) {
+                stuckWriteEvent = event; // closed once the platform lets go of the request
+                return kLineFailed;
+            }
+        }
+    }
     CloseHandle(event);
-    return result;
+    return outcome;
+}
+
+int sendBytes(const unsigned char* data, int length) {
+    WriteOutcome outcome = writeOnce(data, length);
+    if (outcome == kLineFailed)
+        letPortGo();
+    return outcome == kWritten ? 1 : 0;
+}
+
+static bool reopenDue() {
+    return portWanted && hPort == NULL && GetTickCount() - lastOpenAttempt >= kReopenIntervalMs &&
+           requestFree();
+}
+
+int sendFrame(const unsigned char* frame, int length) {
+    if (hPort != NULL)
+        return sendBytes(frame, length);
+    if (!reopenDue() || length > kCubeFrameSize || !openPort(wantedPort))
+        return 0;
+    // The cube starts afresh when its line comes back: the start byte goes ahead of the frame,
+    // in the same write, so the call waits once.
+    unsigned char restart[kLongestWrite];
+    restart[0] = kCubeStartByte;
+    memcpy(restart + 1, frame, (size_t)length);
+    return sendBytes(restart, 1 + length);
 }

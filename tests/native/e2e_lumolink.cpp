@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 
 using namespace harness;
 using cubebytes::frameBytes;
+using cubebytes::operator+;
 
 namespace {
 
@@ -108,6 +110,78 @@ TEST(SerialLink, APortThatIsNotATerminalFailsAndALaterOpenSucceeds) {
     EXPECT_EQ(probe("Open 4"), 1);
     EXPECT_EQ(probe("sendChar 78"), 1);
     EXPECT_EQ(lineAfter(pty, 1), Bytes({0x4E}));
+}
+
+// What the plugin reads to tell the user why: the thread's last error right after Open.
+TEST(SerialLink, AFailedOpenLeavesItsReasonAsTheLastError) {
+    std::string nullLink = winePrefix() + "/dosdevices/com4";
+    unlink(nullLink.c_str());
+    ASSERT_EQ(symlink("/dev/null", nullLink.c_str()), 0);
+    Pty held;
+    held.linkAsCom(5);
+    struct Case {
+        const char* what;
+        std::string setup; // a probe command first, if any
+        int port;
+        std::vector<int> errors; // what the last error may be
+    } cases[] = {
+        {"no such port", "", 7, {2, 3}},                       // file or path not found
+        {"not a terminal", "", 4, {50}},                       // ERROR_NOT_SUPPORTED: refused 8N1
+        {"held, as Windows says it", "openfails 5", 5, {5}},   // access denied
+        {"held, as Wine may say it", "openfails 32", 5, {32}}, // sharing violation
+    };
+    for (const Case& c : cases) {
+        Probe probe;
+        if (!c.setup.empty()) {
+            ASSERT_EQ(probe(c.setup), 1) << c.what;
+        }
+        EXPECT_EQ(probe("Open " + std::to_string(c.port)), 0) << c.what;
+        int error = probe("lasterror");
+        EXPECT_NE(std::find(c.errors.begin(), c.errors.end(), error), c.errors.end())
+            << c.what << ": last error " << error;
+    }
+    unlink(nullLink.c_str());
+}
+
+// Handshake settings another program left on the port would hold back every write.
+TEST(SerialLink, OpenSwitchesOffFlowControlLeftOnTheLine) {
+    Pty pty;
+    pty.linkAsCom(6);
+    termios line = pty.slaveSettings();
+    line.c_cflag |= CRTSCTS;
+    line.c_iflag |= IXON | IXOFF;
+    pty.setSlaveSettings(line);
+    Probe probe;
+    ASSERT_EQ(probe("Open 6"), 1);
+    line = pty.slaveSettings();
+    EXPECT_FALSE(line.c_cflag & CRTSCTS) << "hardware flow control is still on";
+    EXPECT_FALSE(line.c_iflag & IXON) << "XON/XOFF output flow control is still on";
+    EXPECT_FALSE(line.c_iflag & IXOFF) << "XON/XOFF input flow control is still on";
+    EXPECT_EQ(probe("sendChar 76"), 1);
+    EXPECT_EQ(lineAfter(pty, 1), Bytes({0x4C}));
+}
+
+// What a pty cannot show: raising DTR resets many cubes' controllers the moment the port opens,
+// and a shared open lets another program garble the frames; Wine ignores the share mode.
+TEST(SerialLink, OpenAsksThePlatformForAnExclusivePortWithDtrRtsAndEveryHandshakeOff) {
+    Pty pty;
+    pty.linkAsCom(3);
+    termios line = pty.slaveSettings();
+    line.c_cflag |= CRTSCTS; // so that the settings read back have a handshake to switch off
+    line.c_iflag |= IXON | IXOFF;
+    pty.setSlaveSettings(line);
+    Probe probe;
+    ASSERT_EQ(probe("record"), 1);
+    WineProgram::Reply reply = probe.program().call("Open 3");
+    ASSERT_TRUE(reply.ok);
+    EXPECT_EQ(reply.value, "1");
+    EXPECT_EQ(reply.events,
+              (std::vector<std::string>{
+                  "CreateFileA name=\\\\.\\COM3 access=0xc0000000 share=0 creation=3 "
+                  "flags=0x40000000",
+                  "SetCommTimeouts read=4294967295,0,0 write=0,0",
+                  "SetCommState baud=19200 size=8 parity=0 stop=0 dtr=0 rts=0 cts=0 dsr=0 outx=0 "
+                  "inx=0"}));
 }
 
 TEST(SerialLink, SendCharPutsExactlyOneRawByteOnTheLine) {
@@ -255,27 +329,51 @@ TEST(Patterns, WithNoPortOpenTheyReturnOneAndSendNothing) {
     EXPECT_EQ(lineAfter(pty, 1), Bytes({0x4C}));
 }
 
-TEST(Patterns, AWriteThatStallsOnAFullLineFinishesOnceTheCubeReads) {
+// Calls `command` every few milliseconds until the line holds `count` bytes from its last start
+// byte on (the library opens a lost port again at most once a second, with the start byte first,
+// and sends none while it stays open), or the wait runs out. What the line carried from that
+// start byte on, or nothing.
+Bytes callUntilRestarted(Probe& probe, Pty& pty, const std::string& command, size_t count) {
+    Bytes fromRestart;
+    waitUntil(
+        [&] {
+            probe(command);
+            Bytes line = pty.bytes();
+            auto restart = std::find(line.rbegin(), line.rend(), 0x4C);
+            fromRestart = restart == line.rend() ? Bytes() : Bytes(restart.base() - 1, line.end());
+            return fromRestart.size() >= count;
+        },
+        std::chrono::seconds(20));
+    return fromRestart;
+}
+
+TEST(Patterns, AStalledLineFailsWritesInTimeAndTheyComeBackOnceTheCubeReads) {
     Pty pty;
     pty.linkAsCom(8);
     Probe probe;
     ASSERT_EQ(probe("Open 8"), 1);
     pty.pauseDraining();
-    // Some 54 KB: far more than the pty buffers, so writes go pending until the master is read.
+    // Some 54 KB: far more than the pty buffers. Without a bound the probe would wait here
+    // until the test reads again, which it does only after the answer.
     probe.program().send("repeat 2000 setStar 50");
-    pty.resumeDraining();
-    WineProgram::Reply reply = probe.program().receive(std::chrono::seconds(60));
-    EXPECT_TRUE(reply.ok);
+    WineProgram::Reply reply = probe.program().receive(std::chrono::seconds(120));
+    ASSERT_TRUE(reply.ok) << "the writes never gave up on a line that takes no bytes";
     EXPECT_EQ(reply.value, "1");
-    ASSERT_TRUE(pty.waitForBytes(2000 * 27));
-    Bytes line = pty.bytes();
-    EXPECT_EQ(line.size(), 2000u * 27);
+    EXPECT_EQ(probe("sendChar 76"), 0) << "a write to a stalled line reported success";
+    pty.resumeDraining();
+
+    // Whatever a write cut short left on the line lies before the start byte.
     Bytes frame = frameBytes(kPatternStar, 3);
-    for (size_t at = 0; at + 27 <= line.size(); at += 27)
-        ASSERT_EQ(Bytes(line.begin() + at, line.begin() + at + 27), frame) << "at byte " << at;
+    Bytes line = callUntilRestarted(probe, pty, "setStar 50", 1 + 3 * 27);
+    ASSERT_GE(line.size(), 1u + 3 * 27) << "no frames after the cube read again";
+    line = pty.bytes();
+    line.erase(line.begin(), std::find(line.rbegin(), line.rend(), 0x4C).base() - 1);
+    EXPECT_EQ(Bytes(line.begin(), line.begin() + 82), Bytes({0x4C}) + frame + frame + frame)
+        << hex(line);
+    EXPECT_EQ(lineEvents(line).find_first_not_of('F', 1), std::string::npos) << hex(line);
 }
 
-TEST(Patterns, ThePortVanishingMidRunFailsWritesWithoutHanging) {
+TEST(Patterns, APortThatVanishesIsOpenedAgainWithTheStartByteFirstUntilClose) {
     auto pty = std::make_unique<Pty>();
     pty->linkAsCom(10);
     Probe probe;
@@ -285,13 +383,32 @@ TEST(Patterns, ThePortVanishingMidRunFailsWritesWithoutHanging) {
     EXPECT_EQ(probe("sendChar 76"), 0);
     for (const char* command : {"setStar 50", "setLevel 50", "setNewStar 50"})
         EXPECT_EQ(probe(command), 1) << command;
-    EXPECT_EQ(probe("Close"), 1);
 
+    // The cable plugged back in: a new line behind the same port number, and no Open.
     pty = std::make_unique<Pty>();
     pty->linkAsCom(10);
-    ASSERT_EQ(probe("Open 10"), 1);
+    Bytes frame = frameBytes(kPatternStar, 1);
+    ASSERT_GE(callUntilRestarted(probe, *pty, "setStar 10", 28).size(), 28u)
+        << "the port never came back: " << hex(pty->bytes());
+    // The whole new line: the start byte, then one whole frame per call and nothing else.
     EXPECT_EQ(probe("setStar 10"), 1);
-    EXPECT_EQ(lineAfter(*pty, 27), frameBytes(kPatternStar, 1));
+    Bytes line;
+    waitUntil([&] { return (line = pty->bytes()).size() % 27 == 1 && line.size() >= 55; });
+    Bytes expected = {0x4C};
+    while (expected.size() < line.size())
+        expected = expected + frame;
+    EXPECT_EQ(line, expected);
+
+    // Close ends the retrying: a port let go now stays closed however long the calls go on.
+    EXPECT_EQ(probe("Close"), 1);
+    pty->clear();
+    for (int call = 0; call < 30; ++call) {
+        EXPECT_EQ(probe("setStar 10"), 1);
+        std::this_thread::sleep_for(milliseconds(50));
+    }
+    ASSERT_EQ(probe("Open 10"), 1); // whatever reached the line would arrive before this
+    EXPECT_EQ(probe("sendChar 78"), 1);
+    EXPECT_EQ(lineAfter(*pty, 1), Bytes({0x4E})) << "frames went out after Close";
 }
 
 TEST(Resources, EveryWriteReleasesItsEvent) {

@@ -9,7 +9,7 @@
 static int sendPattern(CubePattern pattern, int level) {
     CubeFrame frame;
     buildCubeFrame(pattern, frameIndexForLevel(pattern, level), &frame);
-    sendBytes(frame.bytes, kCubeFrameSize);
+    sendFrame(frame.bytes, kCubeFrameSize);
     return 1;
 }
 
