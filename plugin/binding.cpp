@@ -36,6 +36,34 @@ static void show_error(const char* text) {
     MessageBoxA(g_mod->hwndParent, text, "Error", MB_OK);
 }
 
+struct OpenFailure {
+    DWORD error;
+    const char* reason;
+};
+
+// Why a port did not open, from the library's last error. Anything else is shown by number.
+static const OpenFailure kOpenFailures[] = {
+    {ERROR_FILE_NOT_FOUND, "there is no such port"},                   // no device of that name
+    {ERROR_PATH_NOT_FOUND, "there is no such port"},                   // likewise, for some names
+    {ERROR_ACCESS_DENIED, "another program is using it"},              // Windows: held elsewhere
+    {ERROR_SHARING_VIOLATION, "another program is using it"},          // Wine: held elsewhere
+    {ERROR_NOT_SUPPORTED, "it is not a serial port the cube can use"}, // refused 19200 8N1
+};
+enum { kOpenFailureCount = sizeof kOpenFailures / sizeof kOpenFailures[0] };
+
+static void show_open_failure(DWORD error) {
+    char text[kMessageSize];
+    for (int i = 0; i < kOpenFailureCount; ++i) {
+        if (kOpenFailures[i].error == error) {
+            wsprintfA(text, "Cannot open COM%d: %s", config_com, kOpenFailures[i].reason);
+            show_error(text);
+            return;
+        }
+    }
+    wsprintfA(text, "Cannot open COM%d (error %lu)", config_com, error);
+    show_error(text);
+}
+
 // A library that lacks an export is let go again and nothing of it stays bound, so nothing can
 // call into a library that is gone, and a fixed library put in its place is loaded by the next
 // start of a module rather than the broken one kept in memory.
@@ -72,11 +100,13 @@ int Init(void) {
     sendCharP = entry<SendCharEntry>(found[5]);
 
     // The user connects the cube before closing the box; only then is the port opened. A port
-    // that does not open goes unnoticed here: the library drops what it cannot send.
+    // that does not open is named with its reason, and the run goes on: the library opens it
+    // by itself once it is there.
     char text[kMessageSize];
     wsprintfA(text, "Make sure the Lumo is Connected to COM%d", config_com);
     MessageBoxA(g_mod->hwndParent, text, "Info", MB_OK);
-    initP(config_com);
+    if (initP(config_com) == 0)
+        show_open_failure(GetLastError());
     sendCharP((char)kCubeStartByte);
     return 0;
 }

@@ -14,8 +14,11 @@ extern int config_x, config_y, config_com;
 void config_getinifn(winampVisModule* mod, char* buffer);
 void config_read(winampVisModule* mod);
 void config_write(winampVisModule* mod);
+// The port `mod` would start on now: its section's, else the one in memory. Changes nothing.
+int config_port_of(winampVisModule* mod);
 
-// window.cpp: the plugin's window inside the host's frame, and its back buffer.
+// window.cpp: the plugin's window inside the host's frame, its back buffer, and the host's
+// requests (a WM_USER message to the host window with the request's code).
 extern int width, height;
 extern embedWindowState myWindowState;
 extern HWND hMainWnd;
@@ -23,15 +26,18 @@ extern HDC memDC;
 extern HBITMAP memBM, oldBM;
 extern int random_presets_flag;
 extern char szAppName[];
+LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT send_request(HWND host, WPARAM wParam, int request);
+
+// run.cpp: starting a module's run, undoing a failed start, and ending the run.
 int __cdecl init(winampVisModule* mod);
 void __cdecl quit(winampVisModule* mod);
-LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // True while `mod` is the module whose run is in progress: from its successful init to its
 // quit. Outside that the window and back buffer handles are stale or null.
 bool is_running(const winampVisModule* mod);
 
-// binding.cpp: the cube library, loaded by name. Null until bound; the results of the
-// library's calls are never used.
+// binding.cpp: the cube library, loaded by name. Null until bound. Of the library's results
+// only Open's is used, to tell the user why the port did not open.
 typedef int(__cdecl* OpenEntry)(int port);
 typedef int(__cdecl* CloseEntry)(void);
 typedef int(__cdecl* PatternEntry)(int level);

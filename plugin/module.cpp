@@ -47,11 +47,12 @@ static const char kAboutFormat[] = "LED-Lumo 5 - Visualisation Plugin\n"
 // "%d" becomes at most 11 characters ("-2147483648").
 static_assert(sizeof kAboutFormat - 2 + 11 <= kMessageSize, "the about text must fit its buffer");
 
-// The about box is all the configuration there is: the port comes from the settings file,
-// and this shows the port held in memory, as the last init read it.
+// The about box is all the configuration there is: the port comes from the settings file. It
+// shows the port its module would use if started now, and only reads: another module may be
+// running on the port held in memory.
 static void __cdecl config(winampVisModule* mod) {
     char text[kMessageSize];
-    wsprintfA(text, kAboutFormat, config_com);
+    wsprintfA(text, kAboutFormat, config_port_of(mod));
     MessageBoxA(mod->hwndParent, text, "Configuration", MB_OK);
 }
 

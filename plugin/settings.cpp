@@ -28,6 +28,15 @@ void config_read(winampVisModule* mod) {
     read_setting(mod->description, "COMPort", &config_com, path);
 }
 
+int config_port_of(winampVisModule* mod) {
+    // A host that has not said which library the record belongs to gives no folder to look in.
+    if (mod->hDllInstance == NULL)
+        return config_com;
+    char path[kSettingsPathSize];
+    config_getinifn(mod, path);
+    return (int)GetPrivateProfileIntA(mod->description, "COMPort", config_com, path);
+}
+
 // A refused write (say, a read-only folder) is ignored: the values stay in memory.
 static void write_setting(const char* section, const char* key, int value, const char* path) {
     char text[kNumberSize];

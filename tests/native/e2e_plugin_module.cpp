@@ -30,15 +30,17 @@ TEST(PluginModules, TheHeaderAndTheThreeRecordsAreWhatThePlayerReads) {
         EXPECT_EQ(host(std::string("module ") + c.index).value, c.record) << "module " << c.index;
 }
 
-TEST(PluginModules, TheAboutBoxShowsThePortInMemory) {
+// The box names the port its module would open if started now: its section's, else memory's.
+TEST(PluginModules, TheAboutBoxShowsThePortItsModuleWouldStartOn) {
     Session session({Library::real(), 4, {"[Levels]", "COMPort=4"}});
     auto& [pty, folder, host] = session;
 
-    // Before any init the port is the one at load; the file is not read for the box.
-    EXPECT_EQ(host("config 1").events, Events{boxEvent("Configuration", aboutText(1))});
+    EXPECT_EQ(host("config 1").events, Events{boxEvent("Configuration", aboutText(4))});
+    EXPECT_EQ(host("config 0").events, Events{boxEvent("Configuration", aboutText(1))})
+        << "Star has no section: the port at load";
     EXPECT_EQ(host("init 1").value, "0");
-    // Any module's box shows the port the last init read.
-    EXPECT_EQ(host("config 0").events, Events{boxEvent("Configuration", aboutText(4))});
+    EXPECT_EQ(host("config 0").events, Events{boxEvent("Configuration", aboutText(4))})
+        << "Star has no section: the port the last start read";
     host("quit");
     EXPECT_EQ(host("config 2").events, Events{boxEvent("Configuration", aboutText(4))});
 }
