@@ -33,40 +33,132 @@ Function PortPage
   !insertmacro MUI_HEADER_TEXT "Cube port" "Choose the COM port the LED cube is connected to."
   nsDialogs::Create 1018
   Pop $0
-  ${NSD_CreateLabel} 0 0 100% 30u "lumo drives the cube on one COM port in all three modes (Star, Levels and NewStar). The ports on this computer:"
+  ${NSD_CreateLabel} 0 0 100% 30u "lumo drives the cube on one COM port in all three modes (Star, Levels and NewStar). The ports on this computer, USB adapters first:"
   Pop $0
-  ${NSD_CreateDropList} 0 34u 80u 120u ""
+  ; Wide enough for a device's name beside the port.
+  ${NSD_CreateDropList} 0 34u 100% 120u ""
   Pop $PortList
   Call FillPortList
-  ${NSD_CB_SelectString} $PortList "COM$Port"
   ${NSD_CreateLabel} 0 56u 100% 40u "Setup writes the port into lumo.ini in the Plugins folder and keeps everything else in that file."
   Pop $0
   nsDialogs::Show
 FunctionEnd
 
-; The ports Windows lists, and the current one even when its device is not plugged in now.
-Function FillPortList
-  StrCpy $1 0
-  StrCpy $3 0
+!define DEVICE_TREE "SYSTEM\CurrentControlSet\Enum"
+!define PORT_DEVICES "$PLUGINSDIR\port-devices.ini"
+
+; Windows records each device it has seen under Enum\<enumerator>\<device id>\<instance>: its
+; FriendlyName ("USB-SERIAL CH340 (COM3)") and, for a port, "Device Parameters\PortName". The
+; tree holds every device the machine has ever had, so it is walked once per page show, not
+; once per port; each port's device name (without the " (COMn)" Windows appends) and whether
+; it is a USB adapter (FTDI's driver has an enumerator of its own) go into PORT_DEVICES, one
+; section per port.
+Function RecordPortDevices
+  InitPluginsDir
+  Delete "${PORT_DEVICES}"
+  StrCpy $R0 0
   ${Do}
-    EnumRegValue $2 HKLM "HARDWARE\DEVICEMAP\SERIALCOMM" $1
-    ${If} $2 == ""
+    EnumRegKey $R1 HKLM "${DEVICE_TREE}" $R0
+    ${If} $R1 == ""
       ${Break}
     ${EndIf}
-    ReadRegStr $4 HKLM "HARDWARE\DEVICEMAP\SERIALCOMM" $2
-    ${NSD_CB_AddString} $PortList $4
-    ${If} $4 == "COM$Port"
-      StrCpy $3 1
-    ${EndIf}
-    IntOp $1 $1 + 1
+    StrCpy $R2 0
+    ${Do}
+      EnumRegKey $R3 HKLM "${DEVICE_TREE}\$R1" $R2
+      ${If} $R3 == ""
+        ${Break}
+      ${EndIf}
+      StrCpy $R4 0
+      ${Do}
+        EnumRegKey $R5 HKLM "${DEVICE_TREE}\$R1\$R3" $R4
+        ${If} $R5 == ""
+          ${Break}
+        ${EndIf}
+        StrCpy $R5 "${DEVICE_TREE}\$R1\$R3\$R5"
+        ReadRegStr $R6 HKLM "$R5\Device Parameters" "PortName"
+        ${If} $R6 != ""
+          Call RecordPortDevice
+        ${EndIf}
+        IntOp $R4 $R4 + 1
+      ${Loop}
+      IntOp $R2 $R2 + 1
+    ${Loop}
+    IntOp $R0 $R0 + 1
   ${Loop}
-  ${If} $3 == 0
-    ${NSD_CB_AddString} $PortList "COM$Port"
+FunctionEnd
+
+; $R1 the enumerator, $R5 the instance's key, $R6 its port.
+Function RecordPortDevice
+  ReadRegStr $R7 HKLM "$R5" "FriendlyName"
+  StrCpy $R8 " ($R6)"
+  StrLen $R9 $R8
+  StrCpy $R8 $R7 "" -$R9
+  ${If} $R8 == " ($R6)"
+    StrCpy $R7 $R7 -$R9
+  ${EndIf}
+  WriteINIStr "${PORT_DEVICES}" $R6 "Name" $R7
+  ${If} $R1 == "USB"
+  ${OrIf} $R1 == "FTDIBUS"
+    WriteINIStr "${PORT_DEVICES}" $R6 "USB" 1
+  ${EndIf}
+FunctionEnd
+
+; The ports Windows lists, USB adapters first and otherwise in Windows' order, and the current
+; one even when its device is not plugged in now; the current one selected. Each shows with its
+; device's name where Windows recorded one: "COM3 - USB-SERIAL CH340".
+Function FillPortList
+  Call RecordPortDevices
+  StrCpy $5 -1 ; the list's index of the current port
+  ${ForEach} $6 1 0 - 1 ; 1: the USB adapters, 0: the others
+    StrCpy $1 0
+    ${Do}
+      EnumRegValue $2 HKLM "HARDWARE\DEVICEMAP\SERIALCOMM" $1
+      ${If} $2 == ""
+        ${Break}
+      ${EndIf}
+      ReadRegStr $4 HKLM "HARDWARE\DEVICEMAP\SERIALCOMM" $2
+      ReadINIStr $7 "${PORT_DEVICES}" $4 "USB"
+      IntOp $7 $7 + 0
+      ${If} $7 == $6
+        Call AddPort
+      ${EndIf}
+      IntOp $1 $1 + 1
+    ${Loop}
+  ${Next}
+  ${If} $5 == -1
+    StrCpy $4 "COM$Port"
+    Call AddPort
+  ${EndIf}
+  SendMessage $PortList ${CB_SETCURSEL} $5 0
+FunctionEnd
+
+; $4 the port ("COM3"): adds it to the list, with its device's name where there is one.
+Function AddPort
+  ReadINIStr $7 "${PORT_DEVICES}" $4 "Name"
+  ${If} $7 == ""
+    StrCpy $7 $4
+  ${Else}
+    StrCpy $7 "$4 - $7"
+  ${EndIf}
+  SendMessage $PortList ${CB_ADDSTRING} 0 "STR:$7" $7
+  ${If} $4 == "COM$Port"
+    StrCpy $5 $7
   ${EndIf}
 FunctionEnd
 
 Function PortPageLeave
   ${NSD_GetText} $PortList $0
+  ; "COM3 - USB-SERIAL CH340": the port is the first word.
+  StrCpy $1 0
+  ${Do}
+    StrCpy $2 $0 1 $1
+    ${If} $2 == ""
+    ${OrIf} $2 == " "
+      ${ExitDo}
+    ${EndIf}
+    IntOp $1 $1 + 1
+  ${Loop}
+  StrCpy $0 $0 $1
   Push $0
   Call ParsePort
   Pop $Port

@@ -328,6 +328,167 @@ TEST_F(Installer, SilentUninstallRemovesBothDllsAndItsRegistrationAndKeepsTheSet
     EXPECT_TRUE(harness::fileExists(player.path() + "/winamp.exe"));
 }
 
+// A serial port's device as Windows records it: under Enum\<enumerator>\<device id>\<instance>,
+// its FriendlyName (with the " (COMn)" Windows appends) and Device Parameters\PortName.
+struct PortDevice {
+    const char* key;          // below Enum
+    const char* friendlyName; // nullptr: none recorded
+    const char* port;
+};
+
+// A machine's serial ports as the port page finds them. SERIALCOMM lists `listed` in this
+// order (Wine enumerates the values sorted by name, so the names keep the order); `devices`
+// are recorded in the Enum tree. lumo.ini holds `current`. The page must show `shown`, with
+// `selected`; choosing `pick` (or leaving the selection) must write `written` into lumo.ini.
+struct PortPageCase {
+    const char* what;
+    std::vector<PortDevice> devices;
+    std::vector<std::string> listed;
+    int current;
+    std::vector<std::string> shown;
+    std::string selected;
+    std::string pick; // empty: Next with the selection as it is
+    int written;
+};
+
+const PortPageCase kPortPages[] = {
+    {"a USB adapter, an FTDI adapter, a built-in port, a Bluetooth port, a port without a name "
+     "and one without a device",
+     {{"ACPI\\PNP0501\\0", "Communications Port (COM1)", "COM1"},
+      {"BTHENUM\\{00001101-0000-1000-8000-00805f9b34fb}_LOCALMFG&0000\\7&1e2f3a4b&0&000000000000_"
+       "00000000",
+       "Standard Serial over Bluetooth link (COM4)", "COM4"},
+      {"USB\\VID_1A86&PID_7523\\5&2b2c6a4b&0&2", "USB-SERIAL CH340 (COM3)", "COM3"},
+      {"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000", "USB Serial Port (COM7)", "COM7"},
+      {"PCI\\VEN_1415&DEV_C158&SUBSYS_00001415&REV_00\\4&3a1b2c3d&0&00E1", nullptr, "COM9"},
+      {"USB\\VID_067B&PID_2303\\6&1a2b3c4d&0&1", "Prolific USB-to-Serial Comm Port", "COM12"}},
+     {"COM1", "COM4", "COM3", "COM9", "COM7", "COM12", "COM6"},
+     4,
+     {"COM3 - USB-SERIAL CH340", "COM7 - USB Serial Port",
+      "COM12 - Prolific USB-to-Serial Comm Port", "COM1 - Communications Port",
+      "COM4 - Standard Serial over Bluetooth link", "COM9", "COM6"},
+     "COM4 - Standard Serial over Bluetooth link",
+     "COM3 - USB-SERIAL CH340",
+     3},
+    {"no device names recorded; the current port listed after COM10 and chosen as it is",
+     {},
+     {"COM10", "COM1", "COM2"},
+     1,
+     {"COM10", "COM1", "COM2"},
+     "COM1",
+     "",
+     1},
+    {"the current port not listed (its adapter unplugged) but its device still recorded",
+     {{"USB\\VID_1A86&PID_7523\\5&2b2c6a4b&0&2", "USB-SERIAL CH340 (COM5)", "COM5"}},
+     {"COM1", "COM2"},
+     5,
+     {"COM1", "COM2", "COM5 - USB-SERIAL CH340"},
+     "COM5 - USB-SERIAL CH340",
+     "COM2",
+     2},
+};
+
+// Sets the registry to hold exactly these ports and devices: SERIALCOMM is emptied (Wine lists
+// its own ports there) and every device key any case records is removed first.
+void recordPorts(const PortPageCase& machine) {
+    wine32::Result cleared =
+        wine32::wine({"reg", "delete", "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM", "/va", "/f"});
+    ASSERT_EQ(cleared.exitCode, 0) << cleared.output;
+    const std::string tree = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\";
+    auto regString = [](std::string text) {
+        std::string quoted = "\"";
+        for (char c : text)
+            quoted += c == '\\' || c == '"' ? std::string("\\") + c : std::string(1, c);
+        return quoted + "\"";
+    };
+    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+    for (const PortPageCase& any : kPortPages)
+        for (const PortDevice& device : any.devices)
+            text += "[-" + tree + device.key + "]\r\n\r\n";
+    text += "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\r\n";
+    for (size_t index = 0; index < machine.listed.size(); ++index) {
+        // Value names sorted as listed: \Device\Serial0a, \Device\Serial0b, ...
+        text += regString("\\Device\\Serial0" + std::string(1, char('a' + index))) + "=" +
+                regString(machine.listed[index]) + "\r\n";
+    }
+    for (const PortDevice& device : machine.devices) {
+        text += "\r\n[" + tree + device.key + "]\r\n";
+        if (device.friendlyName)
+            text += "\"FriendlyName\"=" + regString(device.friendlyName) + "\r\n";
+        text += "\r\n[" + tree + device.key +
+                "\\Device Parameters]\r\n\"PortName\"=" + regString(device.port) + "\r\n";
+    }
+    harness::TempDir dir;
+    harness::writeFile(dir.file("ports.reg"), text);
+    wine32::Result imported =
+        wine32::wine({"regedit", "/S", harness::windowsPath(dir.file("ports.reg"))});
+    ASSERT_EQ(imported.exitCode, 0) << imported.output;
+}
+
+// What port_page printed: the entries and the selection.
+struct PortPageSeen {
+    std::vector<std::string> shown;
+    std::string selected;
+};
+
+PortPageSeen portPageSeen(const std::string& output) {
+    PortPageSeen seen;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind("item ", 0) == 0)
+            seen.shown.push_back(line.substr(5));
+        else if (line.rfind("selected ", 0) == 0)
+            seen.selected = line.substr(9);
+    }
+    return seen;
+}
+
+// The installer's own port page, read off the screen as a user sees it, then stepped through
+// to the end: what it lists, in which order, what it preselects, and what it writes.
+TEST_F(Installer, PortPageNamesEachPortsDeviceUsbAdaptersFirstAndWritesThePortChosen) {
+    for (const PortPageCase& machine : kPortPages) {
+        SCOPED_TRACE(machine.what);
+        recordPorts(machine);
+        PlayerFolder player;
+        player.writeSettings("[Star]\r\nCOMPort=" + std::to_string(machine.current) + "\r\n");
+
+        harness::Process::Options options;
+        options.mergeStderr = true;
+        harness::Process setup({harness::build().wine, kSetup, "/D=" + player.windows()}, options);
+        setup.closeInput();
+        std::vector<std::string> args{kWin32Bin + "/port_page.exe", "lumo " + kVersion + " Setup"};
+        if (!machine.pick.empty())
+            args.insert(args.end(), {"--pick", machine.pick});
+        wine32::Result page = wine32::wine(args);
+        ASSERT_EQ(page.exitCode, 0) << page.output; // the installer, left open, goes with setup
+        EXPECT_EQ(setup.finish(std::chrono::seconds(120)), 0) << setup.output();
+
+        PortPageSeen seen = portPageSeen(page.output);
+        EXPECT_EQ(seen.shown, machine.shown) << page.output;
+        EXPECT_EQ(seen.selected, machine.selected) << page.output;
+        const std::string port = "COMPort=" + std::to_string(machine.written);
+        EXPECT_EQ(player.settingsLines(),
+                  (std::vector<std::string>{"[Star]", port, "[Levels]", port, "[NewStar]", port}));
+    }
+}
+
+// The names are for the page alone: with the same devices recorded, a silent install writes
+// lumo.ini as it always did.
+TEST_F(Installer, SilentInstallWritesTheSameSettingsWhateverDevicesWindowsRecords) {
+    recordPorts(kPortPages[0]);
+    PlayerFolder player;
+    player.writeSettings(kUserSettings);
+    ASSERT_EQ(install({"/S", "/D=" + player.windows()}).exitCode, 0);
+    EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.ini"), kUserSettings);
+    ASSERT_EQ(install({"/S", "/COM=7", "/D=" + player.windows()}).exitCode, 0);
+    EXPECT_EQ(player.settingsLines(),
+              (std::vector<std::string>{"[Star]", "Screen_x=120", "COMPort=7", "Brightness=7",
+                                        "[Remote]", "Host=cube.local", "[Levels]", "COMPort=7",
+                                        "[NewStar]", "COMPort=7"}));
+}
+
 // What Explorer shows under Properties, for each file that ships.
 TEST_F(Installer, EachShippedFileCarriesTheProjectVersion) {
     const char* const kShipped[] = {"lumo.dll", "lumolink.dll", "lumo-setup-" LUMO_VERSION ".exe"};
