@@ -43,6 +43,10 @@ HANDLE WINAPI hookedCreateFileA(LPCSTR name, DWORD access, DWORD share,
     return realCreateFileA(name, access, share, security, creation, flags, templateFile);
 }
 
+BOOL WINAPI ignoredCancelIo(HANDLE) {
+    return TRUE;
+}
+
 BOOL WINAPI hookedSetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts) {
     record("SetCommTimeouts read=%lu,%lu,%lu write=%lu,%lu",
            (unsigned long)timeouts->ReadIntervalTimeout,
@@ -79,6 +83,11 @@ bool hookOnce(HMODULE library, const char* name, Function replacement, Function*
 bool failPortOpens(HMODULE library, DWORD error) {
     openError = error;
     return hookOnce(library, "CreateFileA", hookedCreateFileA, &realCreateFileA);
+}
+
+bool ignoreCancels(HMODULE library) {
+    void* original = nullptr;
+    return hookImport(library, "KERNEL32.dll", "CancelIo", (void*)ignoredCancelIo, &original);
 }
 
 bool recordPortCalls(HMODULE library) {

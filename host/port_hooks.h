@@ -13,6 +13,10 @@
 // 0 lets them through again. False when the library does not import CreateFileA.
 bool failPortOpens(HMODULE library, DWORD error);
 
+// From now on, the library's CancelIo does nothing, as with a driver that never gives up a
+// write: what the library does when even a cancelled write does not end.
+bool ignoreCancels(HMODULE library);
+
 // From now on, records the arguments `library` passes to CreateFileA, SetCommTimeouts and
 // SetCommState, one line per call ("CreateFileA name=\\.\COM3 access=0xc0000000 share=0
 // creation=3 flags=0x40000000", "SetCommTimeouts read=4294967295,0,0 write=0,0",

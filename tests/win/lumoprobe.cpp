@@ -8,6 +8,8 @@
 //   lasterror                 the thread's last error right after the latest export call
 //   openfails ERROR           the library's opens of a port fail with ERROR from now on (0: no
 //                             longer), as when another program holds the port
+//   ignorecancels             the library's CancelIo does nothing from now on (a driver that
+//                             never gives up a write)
 //   record                    from now on, note what the library passes to the platform when
 //                             it opens a port; each later answer is preceded by one
 //                             "event <call> ..." line per call (see host/port_hooks.h)
@@ -94,6 +96,8 @@ int main(int argc, char** argv) {
             answer((int)lastError);
         } else if (command == "openfails" && fields == 2) {
             answer(failPortOpens(library, (DWORD)numbers[0]) ? 1 : 0);
+        } else if (command == "ignorecancels") {
+            answer(ignoreCancels(library) ? 1 : 0);
         } else if (command == "record") {
             answer(recordPortCalls(library) ? 1 : 0);
         } else if (command == "repeat" &&
