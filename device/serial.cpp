@@ -15,6 +15,9 @@ enum {
     // every export under half a second.
     kWriteLimitMs = 300,
     kCancelLimitMs = 100,
+    // An open that fails this slowly (a Bluetooth port trying to reach a device that is off can
+    // take seconds) would stall the host each time it is retried, so it is not retried.
+    kSlowOpenMs = 300,
     // The longest write: the start byte with a frame behind it, after the port came back.
     kLongestWrite = 1 + kCubeFrameSize,
 };
@@ -45,8 +48,13 @@ static int openPort(int port) {
     // Not shared: two programs writing frames to one cube would garble both.
     HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, NULL);
-    if (handle == INVALID_HANDLE_VALUE)
-        return 0; // the platform's reason stays the thread's last error
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD reason = GetLastError();
+        if (GetTickCount() - lastOpenAttempt >= kSlowOpenMs)
+            portWanted = false;
+        SetLastError(reason); // for the caller, to tell the user
+        return 0;
+    }
     hPort = handle;
 
     // Reads would return at once. Writes are bounded by our own wait, not by the driver.

@@ -16,6 +16,7 @@ CreateFileAFunction realCreateFileA = CreateFileA;
 SetCommTimeoutsFunction realSetCommTimeouts = SetCommTimeouts;
 SetCommStateFunction realSetCommState = SetCommState;
 DWORD openError = 0;
+DWORD openDelayMs = 0;
 bool recording = false;
 std::vector<std::string> recorded;
 
@@ -37,6 +38,7 @@ HANDLE WINAPI hookedCreateFileA(LPCSTR name, DWORD access, DWORD share,
            (unsigned long)access, (unsigned long)share, (unsigned long)creation,
            (unsigned long)flags);
     if (openError != 0) {
+        Sleep(openDelayMs);
         SetLastError(openError);
         return INVALID_HANDLE_VALUE;
     }
@@ -80,8 +82,9 @@ bool hookOnce(HMODULE library, const char* name, Function replacement, Function*
 
 } // namespace
 
-bool failPortOpens(HMODULE library, DWORD error) {
+bool failPortOpens(HMODULE library, DWORD error, DWORD delayMs) {
     openError = error;
+    openDelayMs = delayMs;
     return hookOnce(library, "CreateFileA", hookedCreateFileA, &realCreateFileA);
 }
 

@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-// From now on, every open of a COM port by `library` fails with `error` as the last error;
-// 0 lets them through again. False when the library does not import CreateFileA.
-bool failPortOpens(HMODULE library, DWORD error);
+// From now on, every open of a COM port by `library` fails with `error` as the last error,
+// after `delayMs` (as a Bluetooth port takes to give up on a device that is off); error 0 lets
+// them through again. False when the library does not import CreateFileA.
+bool failPortOpens(HMODULE library, DWORD error, DWORD delayMs = 0);
 
 // From now on, the library's CancelIo does nothing, as with a driver that never gives up a
 // write: what the library does when even a cancelled write does not end.

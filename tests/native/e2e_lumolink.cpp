@@ -419,6 +419,23 @@ TEST(Patterns, APortThatVanishesIsOpenedAgainWithTheStartByteFirstUntilClose) {
     EXPECT_EQ(lineAfter(*pty, 1), Bytes({0x4E})) << "frames went out after Close";
 }
 
+// Trying such a port again once a second would stall the host every second.
+TEST(Patterns, APortThatFailsToOpenSlowlyIsNotTriedAgainUntilTheNextOpen) {
+    Pty pty;
+    pty.linkAsCom(7);
+    Probe probe;
+    ASSERT_EQ(probe("openfails 121 800"), 1); // a semaphore time-out, as Bluetooth gives
+    EXPECT_EQ(probe("Open 7"), 0);
+    ASSERT_EQ(probe("openfails 0"), 1);
+    for (int call = 0; call < 30; ++call) {
+        EXPECT_EQ(probe("setStar 10"), 1);
+        std::this_thread::sleep_for(milliseconds(50));
+    }
+    ASSERT_EQ(probe("Open 7"), 1); // whatever reached the line would arrive before this
+    EXPECT_EQ(probe("sendChar 78"), 1);
+    EXPECT_EQ(lineAfter(pty, 1), Bytes({0x4E})) << "the slow port was tried again";
+}
+
 TEST(Resources, EveryWriteReleasesItsEvent) {
     Pty pty;
     pty.linkAsCom(8);

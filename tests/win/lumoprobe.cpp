@@ -6,8 +6,9 @@
 //   eventslot                 the handle value a new event gets (unchanged unless events leak)
 //   leak                      create an event and never close it (proves eventslot sees leaks)
 //   lasterror                 the thread's last error right after the latest export call
-//   openfails ERROR           the library's opens of a port fail with ERROR from now on (0: no
-//                             longer), as when another program holds the port
+//   openfails ERROR [MS]      the library's opens of a port fail with ERROR from now on (0: no
+//                             longer), as when another program holds the port, after MS
+//                             milliseconds, as a Bluetooth port gives up on a device that is off
 //   ignorecancels             the library's CancelIo does nothing from now on (a driver that
 //                             never gives up a write)
 //   record                    from now on, note what the library passes to the platform when
@@ -94,8 +95,8 @@ int main(int argc, char** argv) {
             answer(0);
         } else if (command == "lasterror") {
             answer((int)lastError);
-        } else if (command == "openfails" && fields == 2) {
-            answer(failPortOpens(library, (DWORD)numbers[0]) ? 1 : 0);
+        } else if (command == "openfails" && fields >= 2) {
+            answer(failPortOpens(library, (DWORD)numbers[0], (DWORD)numbers[1]) ? 1 : 0);
         } else if (command == "ignorecancels") {
             answer(ignoreCancels(library) ? 1 : 0);
         } else if (command == "record") {
