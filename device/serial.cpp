@@ -169,9 +169,9 @@ int sendBytes(const unsigned char* data, int length) {
     return outcome == kWritten ? 1 : 0;
 }
 
+// Asked only while no port is open.
 static bool reopenDue() {
-    return portWanted && hPort == NULL && GetTickCount() - lastOpenAttempt >= kReopenIntervalMs &&
-           requestFree();
+    return portWanted && GetTickCount() - lastOpenAttempt >= kReopenIntervalMs && requestFree();
 }
 
 int sendFrame(const unsigned char* frame, int length) {

@@ -29,12 +29,14 @@ void config_read(winampVisModule* mod) {
 }
 
 int config_port_of(winampVisModule* mod) {
+    int port = config_com;
     // A host that has not said which library the record belongs to gives no folder to look in.
-    if (mod->hDllInstance == NULL)
-        return config_com;
-    char path[kSettingsPathSize];
-    config_getinifn(mod, path);
-    return (int)GetPrivateProfileIntA(mod->description, "COMPort", config_com, path);
+    if (mod->hDllInstance != NULL) {
+        char path[kSettingsPathSize];
+        config_getinifn(mod, path);
+        read_setting(mod->description, "COMPort", &port, path);
+    }
+    return port;
 }
 
 // A refused write (say, a read-only folder) is ignored: the values stay in memory.
