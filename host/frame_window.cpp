@@ -95,6 +95,10 @@ HWND VisHost::embed(embedWindowState* state) {
         const RECT& r = state->r;
         SetWindowPos(hostWindow_, NULL, r.left, r.top, r.right - r.left, r.bottom - r.top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
+    } else if (quirks_.reuseFrame && frameWindow() != NULL) {
+        // The one frame stays where it is, and goes only when a plugin destroys it.
+        frame = frameWindow();
+        state->me = frame;
     } else {
         frame = createFrameWindow(GetModuleHandleA(NULL), state->r);
         state->me = frame;

@@ -11,12 +11,23 @@ typedef HANDLE(WINAPI* CreateFileAFunction)(LPCSTR, DWORD, DWORD, LPSECURITY_ATT
                                             DWORD, HANDLE);
 typedef BOOL(WINAPI* SetCommTimeoutsFunction)(HANDLE, LPCOMMTIMEOUTS);
 typedef BOOL(WINAPI* SetCommStateFunction)(HANDLE, LPDCB);
+typedef BOOL(WINAPI* GetCommStateFunction)(HANDLE, LPDCB);
+typedef BOOL(WINAPI* CloseHandleFunction)(HANDLE);
+typedef BOOL(WINAPI* WriteFileFunction)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 
 CreateFileAFunction realCreateFileA = CreateFileA;
 SetCommTimeoutsFunction realSetCommTimeouts = SetCommTimeouts;
 SetCommStateFunction realSetCommState = SetCommState;
+GetCommStateFunction realGetCommState = GetCommState;
+CloseHandleFunction realCloseHandle = CloseHandle;
+WriteFileFunction realWriteFile = WriteFile;
 DWORD openError = 0;
 DWORD openDelayMs = 0;
+HANDLE lastPort = INVALID_HANDLE_VALUE; // the handle of the newest port opened
+bool settingsRefused = false;
+DWORD portCloseDelayMs = 0;
+bool shortenWrite = false;
+DWORD writeDelayMs = 0;
 bool recording = false;
 std::vector<std::string> recorded;
 
@@ -42,7 +53,63 @@ HANDLE WINAPI hookedCreateFileA(LPCSTR name, DWORD access, DWORD share,
         SetLastError(openError);
         return INVALID_HANDLE_VALUE;
     }
-    return realCreateFileA(name, access, share, security, creation, flags, templateFile);
+    HANDLE port = realCreateFileA(name, access, share, security, creation, flags, templateFile);
+    if (port != INVALID_HANDLE_VALUE)
+        lastPort = port;
+    return port;
+}
+
+BOOL WINAPI slowCloseHandle(HANDLE handle) {
+    if (handle == lastPort)
+        Sleep(portCloseDelayMs);
+    return realCloseHandle(handle);
+}
+
+// A write that finishes late, as a driver finishes it: the request stays pending, then its
+// result and count are filled in and its event set, from a thread of its own.
+struct LateWrite {
+    HANDLE port;
+    LPCVOID data;
+    DWORD length;
+    LPOVERLAPPED request;
+    DWORD delayMs;
+} lateWrite;
+
+DWORD WINAPI finishLateWrite(LPVOID) {
+    Sleep(lateWrite.delayMs);
+    OVERLAPPED own;
+    ZeroMemory(&own, sizeof own);
+    own.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    DWORD written = 0;
+    if (!realWriteFile(lateWrite.port, lateWrite.data, lateWrite.length, NULL, &own) &&
+        GetLastError() != ERROR_IO_PENDING)
+        written = 0;
+    else
+        GetOverlappedResult(lateWrite.port, &own, &written, TRUE);
+    realCloseHandle(own.hEvent);
+    lateWrite.request->InternalHigh = written;
+    lateWrite.request->Internal = 0; // STATUS_SUCCESS
+    SetEvent(lateWrite.request->hEvent);
+    return 0;
+}
+
+BOOL WINAPI hookedWriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written,
+                            LPOVERLAPPED request) {
+    if (shortenWrite && length > 1) {
+        shortenWrite = false;
+        return realWriteFile(file, data, length / 2, written, request);
+    }
+    if (writeDelayMs > 0 && request != NULL) {
+        lateWrite = {file, data, length, request, writeDelayMs};
+        writeDelayMs = 0;
+        request->Internal = 0x103; // STATUS_PENDING
+        request->InternalHigh = 0;
+        HANDLE thread = CreateThread(NULL, 0, finishLateWrite, NULL, 0, NULL);
+        realCloseHandle(thread);
+        SetLastError(ERROR_IO_PENDING);
+        return FALSE;
+    }
+    return realWriteFile(file, data, length, written, request);
 }
 
 BOOL WINAPI ignoredCancelIo(HANDLE) {
@@ -59,13 +126,23 @@ BOOL WINAPI hookedSetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts) {
     return realSetCommTimeouts(port, timeouts);
 }
 
+BOOL WINAPI abortingGetCommState(HANDLE port, LPDCB dcb) {
+    BOOL read = realGetCommState(port, dcb);
+    dcb->fAbortOnError = TRUE;
+    return read;
+}
+
 BOOL WINAPI hookedSetCommState(HANDLE port, LPDCB dcb) {
     record("SetCommState baud=%lu size=%u parity=%u stop=%u dtr=%u rts=%u cts=%u dsr=%u outx=%u "
-           "inx=%u",
+           "inx=%u abort=%u",
            (unsigned long)dcb->BaudRate, (unsigned)dcb->ByteSize, (unsigned)dcb->Parity,
            (unsigned)dcb->StopBits, (unsigned)dcb->fDtrControl, (unsigned)dcb->fRtsControl,
            (unsigned)dcb->fOutxCtsFlow, (unsigned)dcb->fOutxDsrFlow, (unsigned)dcb->fOutX,
-           (unsigned)dcb->fInX);
+           (unsigned)dcb->fInX, (unsigned)dcb->fAbortOnError);
+    if (settingsRefused) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
     return realSetCommState(port, dcb);
 }
 
@@ -98,6 +175,28 @@ bool recordPortCalls(HMODULE library) {
     return hookOnce(library, "CreateFileA", hookedCreateFileA, &realCreateFileA) &&
            hookOnce(library, "SetCommTimeouts", hookedSetCommTimeouts, &realSetCommTimeouts) &&
            hookOnce(library, "SetCommState", hookedSetCommState, &realSetCommState);
+}
+
+bool reportAbortOnError(HMODULE library) {
+    return hookOnce(library, "GetCommState", abortingGetCommState, &realGetCommState);
+}
+
+bool refusePortSettings(HMODULE library, DWORD closeDelayMs) {
+    settingsRefused = true;
+    portCloseDelayMs = closeDelayMs;
+    return hookOnce(library, "CreateFileA", hookedCreateFileA, &realCreateFileA) &&
+           hookOnce(library, "SetCommState", hookedSetCommState, &realSetCommState) &&
+           hookOnce(library, "CloseHandle", slowCloseHandle, &realCloseHandle);
+}
+
+bool shortenNextWrite(HMODULE library) {
+    shortenWrite = true;
+    return hookOnce(library, "WriteFile", hookedWriteFile, &realWriteFile);
+}
+
+bool delayNextWrite(HMODULE library, DWORD delayMs) {
+    writeDelayMs = delayMs;
+    return hookOnce(library, "WriteFile", hookedWriteFile, &realWriteFile);
 }
 
 std::vector<std::string> takePortCalls() {

@@ -4,7 +4,7 @@
 // Message boxes are always answered (OK) and reported as events. After every command the
 // host dispatches the waiting window messages, as the player's message loop would.
 //
-// The host kind on the command line changes three commands, as some other hosts behave:
+// The host kind on the command line changes these commands, as some other hosts behave:
 //   --embed-in-host-window  the embedding function returns the host window (moved to the
 //                           rectangle asked for) and leaves the frame field alone; the frame
 //                           event's title is then the host window's, and frame, move, resize,
@@ -12,6 +12,8 @@
 //   --config-before-init    init calls the module's Config first: the about box comes first
 //   --ignore-init-result    init makes the module the running one even when it failed, so
 //                           render and quit go to it after a failed start
+//   --reuse-frame           the embedding function hands out the frame it made before while
+//                           that still exists, as hosts with one visualisation frame do
 //
 //   header              ok version=0x101 desc="..." same=1   (same: a second call gave the
 //                       same header)
@@ -29,11 +31,16 @@
 //   render [COUNT [MS]] COUNT (default 1) render calls of the running module, back to back or
 //                       one every MS milliseconds (messages dispatched in between, as the
 //                       player's loop does): ok LAST-RESULT
-//   timing              ok calls=N slowest=US: the render calls since the last timing (or the
-//                       start) and the longest one of them, in microseconds
+//   timing              ok calls=N slowest=US total=US span=US: the render calls since the
+//                       last timing (or the start), the longest one of them, the time spent
+//                       inside them all told, and the time from the start of the first to the
+//                       end of the last, in microseconds
 //   portfails ERROR     loads the cube library (lumolink.dll, as the plugin will find it) and
 //                       makes its opens of a COM port fail with the platform error ERROR, as
 //                       when another program holds the port; 0 lets them through again
+//   portrefuses MS      the same, but the library's ports open and then refuse the line
+//                       settings, and closing one takes MS milliseconds (a slow driver)
+//   loaded NAME         ok 1 PATH when a module of that name is loaded in the host, else ok 0
 //   quit [N]            calls the running module's Quit (or module N's)
 //   clientsize          ok W H: the plugin window's client size
 //   pixels X0 Y0 X1 Y1  ok ROW ROW ...: the plugin window's pixels from its DC, X1 and Y1
@@ -162,6 +169,10 @@ class Script {
             return timing(value);
         if (command == "portfails" && n == 2 && toLong(w[1], &a))
             return portFails((DWORD)a, error);
+        if (command == "portrefuses" && n == 2 && toLong(w[1], &a))
+            return portRefuses((DWORD)a, error);
+        if (command == "loaded" && n == 2)
+            return loaded(w[1], value);
         if (command == "quit" && n <= 2)
             return quit(w, error);
         if (command == "clientsize" && n == 1)
@@ -260,27 +271,55 @@ class Script {
             QueryPerformanceCounter(&end);
             const long long us = (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
             slowestRenderUs_ = std::max(slowestRenderUs_, us);
-            ++renderCalls_;
+            totalRenderUs_ += us;
+            if (renderCalls_++ == 0)
+                firstRenderStart_ = start.QuadPart;
+            lastRenderEnd_ = end.QuadPart;
         }
         *value = std::to_string(result);
         return true;
     }
 
     bool timing(std::string* value) {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        const long long spanUs =
+            (lastRenderEnd_ - firstRenderStart_) * 1000000 / frequency.QuadPart;
         *value = "calls=" + std::to_string(renderCalls_) +
-                 " slowest=" + std::to_string(slowestRenderUs_);
+                 " slowest=" + std::to_string(slowestRenderUs_) +
+                 " total=" + std::to_string(totalRenderUs_) + " span=" + std::to_string(spanUs);
         renderCalls_ = 0;
-        slowestRenderUs_ = 0;
+        slowestRenderUs_ = totalRenderUs_ = 0;
+        firstRenderStart_ = lastRenderEnd_ = 0;
         return true;
     }
 
     // The library stays loaded from here on, so the plugin's own load finds it hooked.
-    bool portFails(DWORD platformError, std::string* error) {
+    static HMODULE cubeLibrary(std::string* error) {
         HMODULE library = LoadLibraryA("lumolink.dll");
         if (library == NULL)
-            return fail(error, "cannot load lumolink.dll");
-        if (!failPortOpens(library, platformError))
-            return fail(error, "lumolink.dll does not import CreateFileA");
+            fail(error, "cannot load lumolink.dll");
+        return library;
+    }
+
+    static bool portFails(DWORD platformError, std::string* error) {
+        HMODULE library = cubeLibrary(error);
+        return library != NULL && (failPortOpens(library, platformError) ||
+                                   fail(error, "lumolink.dll does not import CreateFileA"));
+    }
+
+    static bool portRefuses(DWORD closeDelayMs, std::string* error) {
+        HMODULE library = cubeLibrary(error);
+        return library != NULL && (refusePortSettings(library, closeDelayMs) ||
+                                   fail(error, "lumolink.dll does not import the port's calls"));
+    }
+
+    static bool loaded(const std::string& name, std::string* value) {
+        HMODULE module = GetModuleHandleA(name.c_str());
+        char path[MAX_PATH] = "";
+        if (module != NULL)
+            GetModuleFileNameA(module, path, sizeof path);
+        *value = module != NULL ? std::string("1 ") + path : std::string("0");
         return true;
     }
 
@@ -484,6 +523,8 @@ class Script {
     winampVisModule* running_ = nullptr;
     long long renderCalls_ = 0;
     long long slowestRenderUs_ = 0;
+    long long totalRenderUs_ = 0;
+    long long firstRenderStart_ = 0, lastRenderEnd_ = 0; // performance counter ticks
     unsigned char waveform_[2][kBlockSamples];
 };
 

@@ -23,6 +23,9 @@ struct HostQuirks {
     bool configBeforeInit = false;
     // Init's result is not looked at: Render and Quit follow a failed Init as a good one.
     bool ignoreInitResult = false;
+    // The embedding function hands out the frame it made before, while that still exists, to
+    // every start: the host has one visualisation frame.
+    bool reuseFrame = false;
 };
 
 struct HostEvent {

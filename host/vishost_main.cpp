@@ -1,8 +1,8 @@
 // vishost: runs a visualisation plugin the way the media player does.
 //   vishost.exe [--module 0|1|2] [--wav FILE] [--seconds S] [--auto-ok] [HOST-KIND] PLUGIN.dll
 //   vishost.exe --script [HOST-KIND] PLUGIN.dll
-// HOST-KIND, any of: --embed-in-host-window --config-before-init --ignore-init-result, to host
-// the plugin as some other programs do (see HostQuirks).
+// HOST-KIND, any of: --embed-in-host-window --config-before-init --ignore-init-result
+// --reuse-frame, to host the plugin as some other programs do (see HostQuirks).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +17,8 @@ int usage(const char* problem) {
                  "usage: vishost [--module N] [--wav FILE] [--seconds S] [--auto-ok] [HOST-KIND] "
                  "PLUGIN.dll\n"
                  "       vishost --script [HOST-KIND] PLUGIN.dll\n"
-                 "HOST-KIND: --embed-in-host-window --config-before-init --ignore-init-result\n",
+                 "HOST-KIND: --embed-in-host-window --config-before-init --ignore-init-result\n"
+                 "           --reuse-frame\n",
                  problem);
     return kExitBadInput;
 }
@@ -41,6 +42,8 @@ int main(int argc, char** argv) {
             options.quirks.configBeforeInit = true;
         } else if (std::strcmp(arg, "--ignore-init-result") == 0) {
             options.quirks.ignoreInitResult = true;
+        } else if (std::strcmp(arg, "--reuse-frame") == 0) {
+            options.quirks.reuseFrame = true;
         } else if (std::strcmp(arg, "--module") == 0 && hasValue) {
             options.module = (int)std::strtol(argv[++i], &end, 10);
             if (*end != '\0')

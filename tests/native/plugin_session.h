@@ -45,16 +45,19 @@ class PluginFolder {
     }
     // Puts a library in place of whatever lumolink.dll the folder held. The old file is
     // unlinked first, so a copy that is still mapped somewhere is never written over.
-    void installLibrary(const Library& library) {
+    void installLibrary(const Library& library) { putLibrary(library, path()); }
+    // Puts a library into `folder` as lumolink.dll, in place of whatever that held.
+    static void putLibrary(const Library& library, const std::string& folder) {
         const harness::Build& build = harness::build();
-        std::remove(file("lumolink.dll").c_str());
+        const std::string target = folder + "/lumolink.dll";
+        std::remove(target.c_str());
         if (library.kind == Library::kReal)
-            harness::copyFile(build.shipped("lumolink.dll"), file("lumolink.dll"));
+            harness::copyFile(build.shipped("lumolink.dll"), target);
         else if (library.kind == Library::kWithout)
             harness::copyFile(build.bin + "/without-" + library.missingExport + "/lumolink.dll",
-                              file("lumolink.dll"));
+                              target);
         else if (library.kind == Library::kRecorder)
-            harness::copyFile(build.bin + "/recorder/lumolink.dll", file("lumolink.dll"));
+            harness::copyFile(build.bin + "/recorder/lumolink.dll", target);
     }
     const std::string& path() const { return dir_.path(); }
     std::string file(const std::string& name) const { return dir_.file(name); }
@@ -78,7 +81,12 @@ class PluginFolder {
 class Host {
   public:
     explicit Host(const PluginFolder& folder, const std::vector<std::string>& kind = {})
-        : program_(folder.file("vishost.exe"), arguments(kind), folder.path()) {}
+        : Host(folder.file("vishost.exe"), "lumo.dll", folder.path(), kind) {}
+    // The host program at `program`, loading the plugin at `plugin` (a path as the host names
+    // it), run in the folder `cwd`: a player installed in one folder and run from another.
+    Host(const std::string& program, const std::string& plugin, const std::string& cwd,
+         const std::vector<std::string>& kind = {})
+        : program_(program, arguments(kind, plugin), cwd) {}
 
     // A command that must succeed.
     harness::WineProgram::Reply
@@ -91,10 +99,11 @@ class Host {
     harness::WineProgram& program() { return program_; }
 
   private:
-    static std::vector<std::string> arguments(const std::vector<std::string>& kind) {
+    static std::vector<std::string> arguments(const std::vector<std::string>& kind,
+                                              const std::string& plugin) {
         std::vector<std::string> args{"--script"};
         args.insert(args.end(), kind.begin(), kind.end());
-        args.push_back("lumo.dll");
+        args.push_back(plugin);
         return args;
     }
 

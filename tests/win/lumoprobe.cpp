@@ -11,6 +11,10 @@
 //                             milliseconds, as a Bluetooth port gives up on a device that is off
 //   ignorecancels             the library's CancelIo does nothing from now on (a driver that
 //                             never gives up a write)
+//   abortonerror              from now on the line settings the library reads have "abort on
+//                             error" on
+//   shortwrite                the library's next write puts only half its bytes on the line
+//   latewrite MS              the library's next write completes only after MS milliseconds
 //   record                    from now on, note what the library passes to the platform when
 //                             it opens a port; each later answer is preceded by one
 //                             "event <call> ..." line per call (see host/port_hooks.h)
@@ -99,6 +103,12 @@ int main(int argc, char** argv) {
             answer(failPortOpens(library, (DWORD)numbers[0], (DWORD)numbers[1]) ? 1 : 0);
         } else if (command == "ignorecancels") {
             answer(ignoreCancels(library) ? 1 : 0);
+        } else if (command == "abortonerror") {
+            answer(reportAbortOnError(library) ? 1 : 0);
+        } else if (command == "shortwrite") {
+            answer(shortenNextWrite(library) ? 1 : 0);
+        } else if (command == "latewrite" && fields >= 2) {
+            answer(delayNextWrite(library, (DWORD)numbers[0]) ? 1 : 0);
         } else if (command == "record") {
             answer(recordPortCalls(library) ? 1 : 0);
         } else if (command == "repeat" &&
