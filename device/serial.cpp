@@ -15,8 +15,8 @@ enum {
     // every export under half a second.
     kWriteLimitMs = 300,
     kCancelLimitMs = 100,
-    // An open that fails this slowly (a Bluetooth port trying to reach a device that is off can
-    // take seconds) would stall the host each time it is retried, so it is not retried.
+    // A failed try at the port that took this long (a Bluetooth port trying to reach a device
+    // that is off can take seconds) would stall the host each time it is retried.
     kSlowOpenMs = 300,
     // The longest write: the start byte with a frame behind it, after the port came back.
     kLongestWrite = 1 + kCubeFrameSize,
@@ -29,7 +29,7 @@ static HANDLE hPort = NULL;
 // wanted and not open, frame writes open it again.
 static bool portWanted = false;
 static int wantedPort = 0;
-static DWORD lastOpenAttempt = 0; // GetTickCount of the last try, or of letting the port go
+static DWORD lastOpenAttempt = 0; // GetTickCount at the end of the last try, or of letting go
 
 // Each write's request and bytes live here rather than on the caller's stack: a write that a
 // driver will not give up even when cancelled must not be left pointing at a stack frame that
@@ -39,8 +39,8 @@ static unsigned char writeBytes[kLongestWrite];
 // The event of such a stuck write, until the platform finally completes it; null otherwise.
 static HANDLE stuckWriteEvent = NULL;
 
-static int openPort(int port) {
-    lastOpenAttempt = GetTickCount();
+// One try at opening and configuring the port; on failure the thread's last error says why.
+static int tryOpen(int port) {
     // Through the device namespace, because Windows opens only COM1 to COM9 by their bare
     // names. "\\.\COM" and the most negative int with its terminator need 19 characters.
     char name[24];
@@ -48,13 +48,8 @@ static int openPort(int port) {
     // Not shared: two programs writing frames to one cube would garble both.
     HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, NULL);
-    if (handle == INVALID_HANDLE_VALUE) {
-        DWORD reason = GetLastError();
-        if (GetTickCount() - lastOpenAttempt >= kSlowOpenMs)
-            portWanted = false;
-        SetLastError(reason); // for the caller, to tell the user
+    if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    }
     hPort = handle;
 
     // Reads would return at once. Writes are bounded by our own wait, not by the driver.
@@ -78,6 +73,9 @@ static int openPort(int port) {
     dcb.fOutxDsrFlow = FALSE;
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
+    // Left on, the first receive error (noise on a line nobody reads) fails every write until
+    // someone clears it, and the port would be dropped and reopened over and over.
+    dcb.fAbortOnError = FALSE;
     if (!SetCommState(hPort, &dcb)) {
         // Not a serial port the cube can use: hold nothing, and say so in the one code the
         // caller can tell from every reason the open itself gives.
@@ -87,6 +85,20 @@ static int openPort(int port) {
         return 0;
     }
     return 1;
+}
+
+static int openPort(int port) {
+    DWORD started = GetTickCount();
+    int opened = tryOpen(port);
+    DWORD reason = GetLastError();
+    lastOpenAttempt = GetTickCount();
+    // A try that failed this slowly, however it failed (an open that takes seconds to give up,
+    // a driver whose handle takes seconds to close after refused settings), would stall the
+    // host as long each time: it is not tried again until the next Open.
+    if (!opened && lastOpenAttempt - started >= kSlowOpenMs)
+        portWanted = false;
+    SetLastError(reason); // for the caller, to tell the user
+    return opened;
 }
 
 int serialOpen(int port) {
@@ -130,7 +142,8 @@ enum WriteOutcome {
     kLineFailed, // the port refused the bytes or did not take them in time
 };
 
-// One overlapped write, waited for within the limits above.
+// One overlapped write, waited for within the limits above. Only the whole of the bytes, as the
+// platform counts them, is a write: a driver reports fewer while its USB adapter goes away.
 static WriteOutcome writeOnce(const unsigned char* data, int length) {
     if (hPort == NULL || length < 0 || length > kLongestWrite || !requestFree())
         return kNotStarted;
@@ -141,15 +154,12 @@ static WriteOutcome writeOnce(const unsigned char* data, int length) {
     ZeroMemory(&writeRequest, sizeof writeRequest);
     writeRequest.hEvent = event;
 
-    DWORD written = 0;
-    WriteOutcome outcome = kLineFailed;
-    if (WriteFile(hPort, writeBytes, (DWORD)length, &written, &writeRequest)) {
-        outcome = kWritten;
-    } else if (GetLastError() == ERROR_IO_PENDING) {
-        if (WaitForSingleObject(event, kWriteLimitMs) == WAIT_OBJECT_0) {
-            if (GetOverlappedResult(hPort, &writeRequest, &written, FALSE))
-                outcome = kWritten;
-        } else {
+    if (!WriteFile(hPort, writeBytes, (DWORD)length, NULL, &writeRequest)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            CloseHandle(event);
+            return kLineFailed;
+        }
+        if (WaitForSingleObject(event, kWriteLimitMs) != WAIT_OBJECT_0) {
             // The line has stopped taking bytes: take the request back so the caller goes on.
             CancelIo(hPort);
             if (WaitForSingleObject(event, kCancelLimitMs) != WAIT_OBJECT_0) {
@@ -158,8 +168,12 @@ static WriteOutcome writeOnce(const unsigned char* data, int length) {
             }
         }
     }
+    // Finished now, also when it finished after the time limit but before the cancel took
+    // hold: then it was written, and letting the port go would only cost a needless reopen.
+    DWORD written = 0;
+    BOOL finished = GetOverlappedResult(hPort, &writeRequest, &written, FALSE);
     CloseHandle(event);
-    return outcome;
+    return finished && written == (DWORD)length ? kWritten : kLineFailed;
 }
 
 int sendBytes(const unsigned char* data, int length) {

@@ -9,8 +9,9 @@ int serialOpen(int port);
 // Lets the port go and ends the retrying.
 void serialClose();
 // Writes exactly `length` bytes (at most a start byte and a frame) in one overlapped write and
-// waits for it, never for longer than a fraction of a second. 1 when written; 0 when not (no
-// port, no event, or the line failed or stopped taking bytes, which also lets the port go).
+// waits for it, never for longer than a fraction of a second. 1 when all of them were written;
+// 0 when not (no port, no event, or the line failed, took fewer bytes or stopped taking them,
+// which also lets the port go).
 int sendBytes(const unsigned char* data, int length);
 // Writes a frame as sendBytes does. While the port is wanted but not open, it first tries to
 // open it again, at most once a second, and then sends the start byte ahead of the frame.

@@ -162,7 +162,8 @@ TEST(SerialLink, OpenSwitchesOffFlowControlLeftOnTheLine) {
 }
 
 // What a pty cannot show: raising DTR resets many cubes' controllers the moment the port opens,
-// and a shared open lets another program garble the frames; Wine ignores the share mode.
+// a shared open lets another program garble the frames (Wine ignores the share mode), and
+// "abort on error" left on stops every write.
 TEST(SerialLink, OpenAsksThePlatformForAnExclusivePortWithDtrRtsAndEveryHandshakeOff) {
     Pty pty;
     pty.linkAsCom(3);
@@ -172,6 +173,9 @@ TEST(SerialLink, OpenAsksThePlatformForAnExclusivePortWithDtrRtsAndEveryHandshak
     pty.setSlaveSettings(line);
     Probe probe;
     ASSERT_EQ(probe("record"), 1);
+    // A pty never reports "abort on error"; on Windows a driver or another program may leave
+    // it on, and every write then fails after the first receive error until it is cleared.
+    ASSERT_EQ(probe("abortonerror"), 1);
     WineProgram::Reply reply = probe.program().call("Open 3");
     ASSERT_TRUE(reply.ok);
     EXPECT_EQ(reply.value, "1");
@@ -181,7 +185,7 @@ TEST(SerialLink, OpenAsksThePlatformForAnExclusivePortWithDtrRtsAndEveryHandshak
                   "flags=0x40000000",
                   "SetCommTimeouts read=4294967295,0,0 write=0,0",
                   "SetCommState baud=19200 size=8 parity=0 stop=0 dtr=0 rts=0 cts=0 dsr=0 outx=0 "
-                  "inx=0"}));
+                  "inx=0 abort=0"}));
 }
 
 TEST(SerialLink, SendCharPutsExactlyOneRawByteOnTheLine) {
@@ -409,6 +413,46 @@ TEST(Patterns, APortThatVanishesIsOpenedAgainWithTheStartByteFirstUntilClose) {
     ASSERT_EQ(probe("Open 10"), 1); // whatever reached the line would arrive before this
     EXPECT_EQ(probe("sendChar 78"), 1);
     EXPECT_EQ(lineAfter(*pty, 1), Bytes({0x4E})) << "frames went out after Close";
+}
+
+// A driver that reports a write finished with fewer bytes than asked (a USB adapter going
+// away) has not sent the frame: Windows cannot finish removing a device whose handle is kept, so
+// the port is let go, and the cube gets a fresh start when it comes back.
+TEST(Patterns, AShortWriteLetsThePortGoAndTheLineStartsAfreshWithTheStartByte) {
+    Pty pty;
+    pty.linkAsCom(8);
+    Probe probe;
+    ASSERT_EQ(probe("Open 8"), 1);
+    ASSERT_EQ(probe("shortwrite"), 1);
+    EXPECT_EQ(probe("setStar 50"), 1);
+    EXPECT_EQ(probe("sendChar 78"), 0) << "the port was kept after a short write";
+
+    Bytes frame = frameBytes(kPatternStar, 3);
+    Bytes restart = callUntilRestarted(probe, pty, "setStar 50", 1 + 2 * 27);
+    ASSERT_GE(restart.size(), 1u + 2 * 27)
+        << "no start byte after the short write: " << hex(pty.bytes());
+    Bytes line = pty.settledBytes();
+    EXPECT_EQ(Bytes(line.begin(), line.begin() + 13), Bytes(frame.begin(), frame.begin() + 13))
+        << "the short write: " << hex(line);
+    EXPECT_GE(cubebytes::framesOfRun(cubebytes::fromLastStart(line), frame, false), 2) << hex(line);
+}
+
+// A write that the platform completes after the library's time limit ran out but before its
+// cancel took hold was written: no reopen, so no second start byte.
+TEST(Patterns, AWriteThatCompletesJustAfterTheTimeLimitCountsAsWritten) {
+    Pty pty;
+    pty.linkAsCom(8);
+    Probe probe;
+    ASSERT_EQ(probe("Open 8"), 1);
+    EXPECT_EQ(probe("sendChar 76"), 1);
+    ASSERT_EQ(probe("latewrite 350"), 1);
+    EXPECT_EQ(probe("setStar 50"), 1);
+    EXPECT_EQ(probe("setStar 50"), 1);
+    EXPECT_EQ(probe("sendChar 78"), 1) << "the port was let go after a write that completed";
+    Bytes frame = frameBytes(kPatternStar, 3);
+    Bytes expected = Bytes{0x4C} + frame + frame + Bytes{0x4E};
+    EXPECT_EQ(lineAfter(pty, expected.size()), expected) << hex(pty.bytes());
+    EXPECT_EQ(pty.settledBytes(), expected);
 }
 
 // Trying such a port again once a second would stall the host every second.

@@ -24,6 +24,12 @@ long framesOfRun(const Bytes& line, bool stop) {
     return cubebytes::framesOfRun(line, kStarFrame, stop);
 }
 
+// Microseconds of one field ("slowest=", "total=", ...) of the host's timing report.
+long long timingField(const std::string& timing, const std::string& field) {
+    size_t at = timing.find(field + "=");
+    return at == std::string::npos ? -1 : std::stoll(timing.substr(at + field.size() + 1));
+}
+
 std::string settingsFor(int port) {
     return "COMPort=" + std::to_string(port);
 }
@@ -140,8 +146,8 @@ TEST(PluginPort, ACubeThatStopsReadingNeverHoldsTheHostAndLightsAgainWhenItReads
     pty.pauseDraining();
     host("render 1500", seconds(120));
     std::string timing = host("timing").value;
-    long slowestUs = std::stol(timing.substr(timing.find("slowest=") + 8));
-    EXPECT_LT(slowestUs, 500000) << "a render call blocked the host: " << timing;
+    EXPECT_LT(timingField(timing, "slowest"), 500000)
+        << "a render call blocked the host: " << timing;
 
     pty.resumeDraining();
     // Only the port opened again puts a start byte after the first.
@@ -157,6 +163,63 @@ TEST(PluginPort, ACubeThatStopsReadingNeverHoldsTheHostAndLightsAgainWhenItReads
     Bytes sinceRestart = cubebytes::fromLastStart(line);
     EXPECT_GE(framesOfRun(sinceRestart, true), 10)
         << "no whole frames after the cube read again: " << lineEvents(sinceRestart);
+}
+
+// A line that stops taking bytes costs the host one bounded wait per reopen, about once a
+// second, not one per render call; and frames flow again soon after it takes bytes again.
+TEST(PluginPort, AStalledLineCostsTheHostOneBoundedWaitPerReopenNotOnePerRenderCall) {
+    Session session;
+    auto& [pty, folder, host] = session;
+    host("init 0");
+    pty.pauseDraining();
+    host("render 800", seconds(120)); // until the line has stalled
+    host("timing");
+    host("render 400 25", seconds(120)); // ten seconds of a player's render calls
+    std::string timing = host("timing").value;
+    long long inside = timingField(timing, "total"), span = timingField(timing, "span");
+    EXPECT_GT(span, 9000000) << timing;
+    EXPECT_LT(3 * inside, span) << "the host spent a third of the run waiting: " << timing;
+
+    Bytes before = pty.bytes();
+    pty.resumeDraining();
+    auto resumed = std::chrono::steady_clock::now();
+    host.program().send("render 250 20");
+    // A reopen is due within 1.3 s; the rest is room for a slow machine.
+    bool restarted = harness::waitUntil(
+        [&] {
+            Bytes line = pty.bytes();
+            Bytes restart = cubebytes::fromLastStart(line);
+            return restart.size() < line.size() && restart.size() >= 1 + kCubeFrameSize &&
+                   line.size() - restart.size() >= before.size();
+        },
+        seconds(30));
+    auto took = std::chrono::steady_clock::now() - resumed;
+    EXPECT_TRUE(restarted) << "no frames after the line took bytes again";
+    EXPECT_LT(took, seconds(4)) << "frames came back only after "
+                                << std::chrono::duration_cast<milliseconds>(took).count() << " ms";
+    EXPECT_TRUE(host.program().receive(seconds(60)).ok);
+    host("quit");
+    EXPECT_EQ(host.program().finish(), 0);
+}
+
+// A port that opens but refuses the cube's settings, on a driver whose handle takes seconds to
+// close (a real UART under Wine: 2 s each): one such try per second would freeze the player
+// for seconds every second, so after the start's try it is not tried again during the run.
+TEST(PluginPort, APortThatRefusesItsSettingsAndClosesSlowlyIsNotTriedAgainDuringTheRun) {
+    Session session(SessionSetup(Library::real(), 7, {"[Star]", settingsFor(7)}));
+    auto& [pty, folder, host] = session;
+    host("portrefuses 2000");
+    harness::WineProgram::Reply init = host("init 0", seconds(60));
+    EXPECT_EQ(init.value, "0");
+    EXPECT_EQ(init.events,
+              startEvents(7, "Cannot open COM7: it is not a serial port the cube can use"));
+    host("timing");
+    host("render 150 20", seconds(120));
+    std::string timing = host("timing").value;
+    EXPECT_LT(timingField(timing, "slowest"), 500000) << "a render call tried the port: " << timing;
+    host("quit");
+    EXPECT_EQ(host.program().finish(), 0);
+    EXPECT_EQ(pty.bytes(), Bytes()) << harness::hex(pty.bytes());
 }
 
 TEST(PluginPort, AStalledLineLetsTheHostEndARun) {
