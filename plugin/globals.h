@@ -29,6 +29,9 @@ extern char szAppName[];
 LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT send_request(HWND host, WPARAM wParam, int request);
 
+// screen.cpp: a saved position that no monitor shows becomes the nearest monitor's corner.
+void keep_on_screen(int* x, int* y, int width, int height);
+
 // run.cpp: starting a module's run, undoing a failed start, and ending the run.
 int __cdecl init(winampVisModule* mod);
 void __cdecl quit(winampVisModule* mod);

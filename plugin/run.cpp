@@ -56,6 +56,7 @@ static int start_module(winampVisModule* mod) {
     height = newStar ? kNewStarHeight : kWindowHeight;
     g_mod = mod;
     config_read(mod);
+    keep_on_screen(&config_x, &config_y, width, height);
 
     myWindowState.r.left = config_x;
     myWindowState.r.top = config_y;
@@ -147,6 +148,10 @@ int __cdecl init(winampVisModule* mod) {
         config_com = running.com;
         myWindowState.me = running.frame;
         myWindowState.r = running.frameRect;
+        // A host may have handed the running module's own frame to the failed start, which
+        // titled it after itself.
+        if (runningFrame != NULL)
+            SetWindowTextA(runningFrame, running.module->description);
     }
     return result;
 }

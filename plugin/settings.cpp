@@ -46,10 +46,25 @@ static void write_setting(const char* section, const char* key, int value, const
     WritePrivateProfileStringA(section, key, text, path);
 }
 
+// The about box tells the user to edit the file, and they may do so while the module runs:
+// the run's port goes back only where the section has no port yet or still holds the one the
+// run read at its start (which config_com holds until quit), so an edit is never overwritten.
+static bool port_left_alone(const char* section, const char* path) {
+    char text[kNumberSize];
+    GetPrivateProfileStringA(section, "COMPort", "", text, sizeof text, path);
+    if (text[0] == '\0')
+        return true;
+    int inFile = config_com + 1; // anything but the run's port, should the read fail
+    read_setting(section, "COMPort", &inFile, path);
+    return inFile == config_com;
+}
+
 void config_write(winampVisModule* mod) {
     char path[kSettingsPathSize];
     config_getinifn(mod, path);
+    bool writePort = port_left_alone(mod->description, path);
     write_setting(mod->description, "Screen_x", config_x, path);
     write_setting(mod->description, "Screen_y", config_y, path);
-    write_setting(mod->description, "COMPort", config_com, path);
+    if (writePort)
+        write_setting(mod->description, "COMPort", config_com, path);
 }

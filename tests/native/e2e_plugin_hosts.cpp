@@ -13,6 +13,7 @@ namespace {
 const char kEmbedInHostWindow[] = "--embed-in-host-window";
 const char kConfigBeforeInit[] = "--config-before-init";
 const char kIgnoreInitResult[] = "--ignore-init-result";
+const char kReuseFrame[] = "--reuse-frame";
 const std::vector<std::string> kEveryQuirk = {kEmbedInHostWindow, kConfigBeforeInit,
                                               kIgnoreInitResult};
 
@@ -189,6 +190,32 @@ TEST(PluginHosts, RenderAfterAFailedStartDrawsNothingOnTheScreenAndSendsNothing)
             host("quit 0");
         }
     }
+}
+
+// A host with one visualisation frame hands the running module's frame to a second start, which
+// fails at the class: the frame is not the failed start's to destroy, and the running module
+// goes on in it.
+TEST(PluginHosts, AFrameHandedOutAgainToAFailingSecondStartStaysWithTheRunningModule) {
+    Session session({Library::real(), 1, {}, {kReuseFrame}});
+    auto& [pty, folder, host] = session;
+    host("wave 0 alt 0 255");
+    ASSERT_EQ(host("init 2").value, "0");
+    const std::string frame = host("frame").value;
+    ASSERT_EQ(frame, "1 50 50 306 82 title=\"NewStar\"");
+
+    harness::WineProgram::Reply second = host("init 1");
+    EXPECT_EQ(second.value, "1");
+    EXPECT_EQ(second.events.back(), boxEvent("blah", "Error registering window class"));
+    EXPECT_EQ(host("frame").value, frame) << "the running module's frame is gone or renamed";
+
+    host("render");
+    host("resize 256 32");
+    EXPECT_EQ(pixelRows(host, 0, 16, 256, 17)[0][1], '#') << "the meter is not drawn";
+    EXPECT_EQ(host("quit").events, (Events{requestEvent(611, 0, 0), "quitmessage 0"}));
+    EXPECT_EQ(host("frame").value, "0") << "the run's quit left its frame";
+    Bytes line = Bytes{0x4C} + frameFor(kPatternNewStar, 127) + Bytes{0x4E};
+    EXPECT_EQ(lineAfter(pty, line.size()), line) << harness::hex(pty.bytes());
+    EXPECT_EQ(host.program().finish(), 0);
 }
 
 } // namespace

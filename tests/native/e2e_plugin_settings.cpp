@@ -2,6 +2,8 @@
 // as Wine's profile functions read and write it.
 #include <sys/mount.h>
 
+#include <sstream>
+
 #include "plugin_session.h"
 
 using namespace plugintest;
@@ -69,6 +71,73 @@ TEST(PluginSettings, OtherSectionsKeysAndCommentsAreLeftAsTheyWere) {
     EXPECT_EQ(folder.settingsLines(),
               (Lines{"; kept by hand", "[Other]", "Screen_x=999", "[star]", "Extra=keep",
                      "comport=6", "Screen_x=70", "Screen_y=50", "[Tail]", "x=1"}));
+}
+
+// The about box tells the user to change the port in lumo.ini, and they may do so while a mode
+// runs: the file's port is theirs, not the run's. Positions are saved as always.
+TEST(PluginSettings, APortEditedDuringARunIsKeptAtQuitAndTheNextStartOpensIt) {
+    const struct {
+        const char* what;
+        Lines before, edited, after;
+    } cases[] = {
+        {"the port changed",
+         {"[Star]", "COMPort=3"},
+         {"[Star]", "COMPort=5"},
+         {"[Star]", "COMPort=5", "Screen_x=50", "Screen_y=50"}},
+        {"a port added to a section that had none",
+         {"[Star]", "Screen_x=60"},
+         {"[Star]", "Screen_x=60", "COMPort=5"},
+         {"[Star]", "Screen_x=60", "COMPort=5", "Screen_y=50"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        harness::Pty com5;
+        com5.linkAsCom(5);
+        Session session({Library::real(), 3, c.before});
+        auto& [pty, folder, host] = session;
+        host("init 0");
+        host("render");
+        folder.writeSettings(c.edited); // the user's editor saves the file
+        host("quit");
+        EXPECT_EQ(folder.settingsLines(), c.after);
+        EXPECT_EQ(host("init 0").events.back(), infoBox(5));
+        EXPECT_EQ(lineAfter(com5, 1), Bytes{0x4C}) << "the next start did not open COM5";
+        host("quit");
+    }
+}
+
+// Wine reports one 1024 x 768 monitor on the tests' screen. A frame saved on a monitor that is
+// gone opens on this one, its size kept; one that any monitor shows a part of stays as saved.
+TEST(PluginSettings, AFrameSavedOffEveryScreenOpensOnTheScreenAndOnePartlyOnItStaysPut) {
+    const struct {
+        int x, y;
+        bool moved;
+    } cases[] = {{5000, 5000, true}, {-400, 100, true}, {-8, -20, false}, {900, 600, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.x) + ", " + std::to_string(c.y));
+        Session session({Library::real(),
+                         1,
+                         {"[Star]", "Screen_x=" + std::to_string(c.x),
+                          "Screen_y=" + std::to_string(c.y), "COMPort=1"}});
+        auto& [pty, folder, host] = session;
+        harness::WineProgram::Reply init = host("init 0");
+        ASSERT_EQ(init.value, "0");
+        std::istringstream frame(host("frame").value);
+        int exists = 0, left = 0, top = 0, right = 0, bottom = 0;
+        frame >> exists >> left >> top >> right >> bottom;
+        EXPECT_EQ(right - left, 288) << "the frame's size changed";
+        EXPECT_EQ(bottom - top, 256) << "the frame's size changed";
+        if (c.moved) {
+            EXPECT_TRUE(left >= 0 && top >= 0 && right <= 1024 && bottom <= 768)
+                << "the frame is not on the screen: " << left << ", " << top;
+            EXPECT_EQ(init.events[1], frameEvent(left, top, right, bottom, "Star"));
+        } else {
+            EXPECT_EQ(init.events[1], frameEvent(c.x, c.y, c.x + 288, c.y + 256, "Star"));
+        }
+        host("quit");
+        EXPECT_EQ(folder.settingsLines(), (Lines{"[Star]", "Screen_x=" + std::to_string(left),
+                                                 "Screen_y=" + std::to_string(top), "COMPort=1"}));
+    }
 }
 
 // The plugin's folder made read-only underneath the running host: a bind mount, since root
