@@ -1,6 +1,7 @@
 // The cube library, loaded by file name at run time and bound by export name.
 #include "globals.h"
 #include "frames.h"
+#include "module_path.h"
 
 HMODULE myLib = NULL;
 OpenEntry initP = NULL;
@@ -76,8 +77,63 @@ static void unbind(void) {
     sendCharP = NULL;
 }
 
+static const char kLibraryName[] = "lumolink.dll";
+
+// This plugin's own file, whichever handle the host put into the record.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+// Loads the library from one full path. Where the platform can (kernel32 then has
+// AddDllDirectory), the library's own imports are looked for only beside it and in the system
+// folder; otherwise the search for them starts beside it.
+static HMODULE load_library_at(const char* path) {
+    static const DWORD kSafeSearch =
+        LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+    bool safeSearch = GetProcAddress(GetModuleHandleA("kernel32.dll"), "AddDllDirectory") != NULL;
+    return LoadLibraryExA(path, NULL, safeSearch ? kSafeSearch : LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// Where the library belongs, in the order they are tried: beside the player's program (where
+// the installer puts it), the system folders, beside this plugin (where people who install by
+// hand put it). Never the current folder, which follows the player's Open dialog into
+// Downloads, nor a folder on PATH: a file named lumolink.dll there would run inside the player.
+enum LibraryPlace { kBesideProgram, kSystemFolder, kWindowsFolder, kBesidePlugin, kPlaceCount };
+
+// The library's full path in a place, built here so that no search of the platform's is
+// involved; false when the platform cannot name the place within the path limit.
+static bool library_path(LibraryPlace place, char* path) {
+    DWORD length = 0;
+    switch (place) {
+    case kBesideProgram:
+    case kBesidePlugin:
+        length = GetModuleFileNameA(place == kBesideProgram ? NULL : (HMODULE)&__ImageBase, path,
+                                    kPathSize);
+        return length > 0 && length < kPathSize && path_beside(path, kLibraryName);
+    case kSystemFolder:
+        length = GetSystemDirectoryA(path, kPathSize);
+        break;
+    case kWindowsFolder:
+        length = GetWindowsDirectoryA(path, kPathSize);
+        break;
+    default:
+        return false;
+    }
+    return length < kPathSize && path_in_folder(path, path, length, kLibraryName);
+}
+
+static HMODULE load_cube_library(void) {
+    char path[kPathSize];
+    for (int place = 0; place < kPlaceCount; ++place) {
+        if (!library_path((LibraryPlace)place, path))
+            continue;
+        HMODULE library = load_library_at(path);
+        if (library != NULL)
+            return library;
+    }
+    return NULL;
+}
+
 int Init(void) {
-    myLib = LoadLibraryA("lumolink.dll");
+    myLib = load_cube_library();
     if (myLib == NULL) {
         show_error("Cannot load lumolink.dll");
         return 1;

@@ -5,13 +5,10 @@
 const char kSettingsFileName[] = "lumo.ini";
 
 void settings_path_from_module_path(char* path) {
-    const char* lastBackslash = strrchr(path, '\\');
-    size_t folderLength = lastBackslash ? (size_t)(lastBackslash - path) + 1 : 0;
     // A folder too long for the file name to follow it, or a plugin file the platform could
     // not name, leaves the bare file name: the profile functions then resolve it in the
     // Windows folder, just as for a plugin path without any folder. The settings are still
     // read and written, in a place the user can find, and nothing is cut short or overrun.
-    if (folderLength + sizeof kSettingsFileName > kSettingsPathSize)
-        folderLength = 0;
-    memcpy(path + folderLength, kSettingsFileName, sizeof kSettingsFileName);
+    if (!path_beside(path, kSettingsFileName))
+        memcpy(path, kSettingsFileName, sizeof kSettingsFileName);
 }

@@ -2,7 +2,9 @@
 // the native unit tests can try every length.
 #pragma once
 
-enum { kSettingsPathSize = 260 }; // the platform's path limit, terminating zero included
+#include "module_path.h"
+
+enum { kSettingsPathSize = kPathSize };
 
 // The settings file's name; also the whole path when the plugin's folder cannot be used.
 extern const char kSettingsFileName[];

@@ -1,6 +1,10 @@
 // Starting a module when the cube library is missing or incomplete, or the host cannot embed:
 // the exact message, nothing on the line, and a failed start that leaves nothing behind, so
 // the same process starts the module once the cause is gone.
+#include <stdlib.h>
+
+#include <filesystem>
+
 #include "plugin_session.h"
 
 using namespace plugintest;
@@ -172,6 +176,79 @@ TEST(PluginBinding, ASecondStartWhileAModuleRunsFailsAtTheClassAndLeavesTheRunni
         // back.
         EXPECT_EQ(host("init 2").value, "0");
         host("quit");
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A player installed in one folder and run from another: its program, its Plugins folder with
+// lumo.dll, a folder it runs in (the current folder follows its Open dialog), and a folder on
+// its PATH. Each may hold a lumolink.dll.
+struct Installation {
+    harness::TempDir program, current, onPath;
+    std::string plugins() const { return program.file("Plugins"); }
+    Installation() {
+        harness::copyFile(harness::build().bin + "/vishost.exe", program.file("vishost.exe"));
+        std::filesystem::create_directory(plugins());
+        harness::copyFile(harness::build().shipped("lumo.dll"), plugins() + "/lumo.dll");
+    }
+};
+
+// Where lumolink.dll lies, and which one the plugin must run: a file of that name in the
+// current folder or on PATH may be anything, and would run inside the player.
+struct SearchCase {
+    const char* what;
+    Library besideProgram, besidePlugin, inCurrentFolder, onPath;
+    bool runs;                 // the module starts on the real library
+    bool recorderBesidePlugin; // and the recorder beside the plugin must not have been used
+};
+
+const SearchCase kSearches[] = {
+    {"only in the current folder", Library::none(), Library::none(), Library::real(),
+     Library::none(), false, false},
+    {"only in a folder on PATH", Library::none(), Library::none(), Library::none(), Library::real(),
+     false, false},
+    {"only beside lumo.dll", Library::none(), Library::real(), Library::none(), Library::none(),
+     true, false},
+    {"beside the program and beside lumo.dll", Library::real(), Library::recorder(),
+     Library::none(), Library::none(), true, true},
+};
+
+TEST(PluginBinding, TheCubeLibraryIsLoadedOnlyBesideTheProgramInTheSystemOrBesideThePlugin) {
+    for (const SearchCase& c : kSearches) {
+        SCOPED_TRACE(c.what);
+        Installation installed;
+        PluginFolder::putLibrary(c.besideProgram, installed.program.path());
+        PluginFolder::putLibrary(c.besidePlugin, installed.plugins());
+        PluginFolder::putLibrary(c.inCurrentFolder, installed.current.path());
+        PluginFolder::putLibrary(c.onPath, installed.onPath.path());
+        harness::Pty pty;
+        pty.linkAsCom(1);
+        // Wine puts WINEPATH ahead of the PATH that Windows programs see.
+        setenv("WINEPATH", harness::windowsPath(installed.onPath.path()).c_str(), 1);
+        Host host(installed.program.file("vishost.exe"),
+                  harness::windowsPath(installed.plugins() + "/lumo.dll"),
+                  installed.current.path());
+        unsetenv("WINEPATH");
+
+        harness::WineProgram::Reply init = host("init 0");
+        if (c.runs) {
+            EXPECT_EQ(init.value, "0");
+            EXPECT_EQ(init.events.back(), infoBox(1));
+            EXPECT_EQ(lineAfter(pty, 1), Bytes{0x4C}) << "not the real library";
+            host("quit");
+        } else {
+            EXPECT_EQ(init.value, "1");
+            EXPECT_EQ(init.events.back(), boxEvent("Error", "Cannot load lumolink.dll"));
+            EXPECT_EQ(host("loaded lumolink.dll").value, "0") << "a planted library was loaded";
+        }
+        if (c.recorderBesidePlugin) {
+            EXPECT_FALSE(harness::fileExists(installed.plugins() + "/lumolink-calls.txt"))
+                << "the library beside the plugin was used, not the one beside the program";
+        }
+        EXPECT_EQ(host.program().finish(), 0);
     }
 }
 

@@ -87,4 +87,30 @@ TEST(SettingsPath, NeverWritesPastTheBufferAndFallsBackWhenTheFolderIsTooLong) {
     }
 }
 
+// The cube library's places: a folder the platform names (GetSystemDirectoryA gives no trailing
+// backslash but for a root) and lumolink.dll in it. A place that cannot be named whole is
+// skipped, never shortened into a bare name the platform would search for.
+TEST(ModulePath, PutsTheFileInTheFolderOrRefusesIt) {
+    const std::string exactFit(kPathSize - sizeof "\\lumolink.dll", 'f'); // with the backslash
+    const struct {
+        const char* name;
+        std::string folder, path;
+        bool made;
+    } cases[] = {
+        {"system folder", "C:\\Windows\\system32", "C:\\Windows\\system32\\lumolink.dll", true},
+        {"root folder", "C:\\", "C:\\lumolink.dll", true},
+        {"no folder", "", "", false},
+        {"folder that exactly fits", exactFit, exactFit + "\\lumolink.dll", true},
+        {"folder one character too long", exactFit + "f", "", false},
+    };
+    for (const auto& c : cases) {
+        PathBuffer buffer(c.folder);
+        EXPECT_EQ(path_in_folder(buffer.bytes, buffer.bytes, c.folder.size(), "lumolink.dll"),
+                  c.made)
+            << c.name;
+        EXPECT_EQ(std::string(buffer.bytes, strnlen(buffer.bytes, kPathSize)), c.path) << c.name;
+        EXPECT_TRUE(buffer.guardIntact()) << c.name << ": wrote past the buffer";
+    }
+}
+
 } // namespace
