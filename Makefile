@@ -13,7 +13,7 @@ all: dist
 deps:
 	@scripts/ensure-deps $(tests_flag)
 
-# The shipped 32-bit DLLs, the installer and the zip for installing by hand.
+# The shipped 32-bit DLLs, the installer, the zip for installing by hand and SHA256SUMS of all.
 dist: deps
 	@scripts/build-preset win32 $(tests_flag)
 	@mkdir -p dist

@@ -8,9 +8,13 @@ if(WIN32)
   # so libgcc, libstdc++ and winpthread are linked in.
   add_compile_definitions(WINVER=0x0501 _WIN32_WINNT=0x0501)
   set(LUMO_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+  # Left to itself ld writes the time of the link into the PE header and the export table, so
+  # two builds of the same commit would differ. Nothing reads those stamps: no program binds
+  # its imports to our DLLs.
+  set(LUMO_NO_TIMESTAMP -Wl,--no-insert-timestamp)
   function(lumo_windows_binary target)
     lumo_strict(${target})
-    target_link_options(${target} PRIVATE ${LUMO_STATIC_RUNTIME})
+    target_link_options(${target} PRIVATE ${LUMO_STATIC_RUNTIME} ${LUMO_NO_TIMESTAMP})
     set_target_properties(${target} PROPERTIES PREFIX "")
   endfunction()
 
