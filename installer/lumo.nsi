@@ -123,6 +123,7 @@ Section "lumo"
     Call RollBack
   ${EndIf}
   Call Register
+  Call GrantSettings
   Call DropOldCopies
 SectionEnd
 

@@ -1,7 +1,8 @@
 // The installer as a user's script runs it: silently, under 32-bit Wine, into a fake player's
 // folder (an empty winamp.exe, a Plugins folder, the player's registry entry pointing there).
-// What lands where, what lumo.ini keeps, what a refused or failed install leaves (nothing),
-// what the uninstaller takes away, and that the installed layout drives the cube.
+// What lands where, what lumo.ini keeps and who may change it, what a refused or failed install
+// leaves (nothing), what the uninstaller takes away, and that the installed layout drives the
+// cube.
 #include "plugin_session.h"
 
 #include <filesystem>
@@ -61,6 +62,9 @@ class Prefix {
         run(kWineserver, {"-p"});
         // Let Wine's services re-create the COM links before a test links one to a pty.
         wine({"cmd.exe", "/c", "echo"});
+        // Our recorder in place of icacls.exe, and run rather than Wine's built-in one.
+        harness::copyFile(kWin32Bin + "/icacls-recorder/icacls.exe", system32() + "/icacls.exe");
+        setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;icacls.exe=n", 1);
     }
     ~Prefix() {
         run(kWineserver, {"-k"});
@@ -68,6 +72,8 @@ class Prefix {
         unsetenv("WINEPREFIX");
     }
     const Result& booted() const { return booted_; }
+    const std::string& path() const { return dir_.path(); }
+    std::string system32() const { return path() + "/drive_c/windows/system32"; }
 
   private:
     static constexpr const char* kWineserver = "/usr/lib/wine/wineserver";
@@ -140,6 +146,17 @@ class PlayerFolder {
     harness::TempDir dir_;
 };
 
+// The grant that lets the machine's users change lumo.ini. On Windows, icacls adds an entry
+// to the file's ACL that gives BUILTIN\Users (S-1-5-32-545, named by its SID because the
+// group's name differs with the language) Modify: a player a standard user runs from Program
+// Files then writes its settings into this very file, where Windows would otherwise refuse the
+// write or, for a virtualised player, divert it into the user's VirtualStore. Wine's icacls does
+// nothing and Wine enforces no ACLs, so the tests record the call instead.
+using Grants = std::vector<std::vector<std::string>>;
+Grants usersMayChangeSettings(const PlayerFolder& player) {
+    return {{player.windows() + "\\Plugins\\lumo.ini", "/grant", "*S-1-5-32-545:(M)"}};
+}
+
 const char kUserSettings[] = "[Star]\r\nScreen_x=120\r\nCOMPort=2\r\nBrightness=7\r\n"
                              "[Remote]\r\nHost=cube.local\r\n";
 
@@ -164,6 +181,7 @@ class Installer : public ::testing::Test {
         // What an earlier test in this program registered must not be seen by this one.
         wine32::wine({"reg", "delete", kUninstallKey, "/f"});
         wine32::wine({"reg", "delete", "HKCU\\Software\\Winamp", "/f"});
+        takeGrants();
     }
     static wine32::Result install(const std::vector<std::string>& switches) {
         std::vector<std::string> args{kSetup};
@@ -171,14 +189,35 @@ class Installer : public ::testing::Test {
         return wine32::wine(args);
     }
 
-    // A silent install that must end with `exitCode` and leave the player's folder and the
-    // registry as they were.
+    // A silent install (with `port`, a /COM= switch, unless empty) that must end with
+    // `exitCode` and leave the player's folder, its files' permissions and the registry as
+    // they were.
     static void expectRefused(const PlayerFolder& player, const std::string& port, int exitCode) {
         auto before = tree(player.path());
-        wine32::Result setup = install({"/S", port, "/D=" + player.windows()});
+        takeGrants();
+        std::vector<std::string> switches{"/S", "/D=" + player.windows()};
+        if (!port.empty())
+            switches.insert(switches.begin() + 1, port);
+        wine32::Result setup = install(switches);
         EXPECT_EQ(setup.exitCode, exitCode) << setup.output;
         EXPECT_EQ(tree(player.path()), before);
         EXPECT_FALSE(keyExists(kUninstallKey));
+        EXPECT_EQ(takeGrants(), Grants{}) << "a grant for an install that did not go ahead";
+    }
+
+    // What the installer asked icacls.exe (our recorder in its place) to do since the last
+    // look: the arguments of each call.
+    static Grants takeGrants() {
+        const std::string log = prefix_->system32() + "/icacls-calls.txt";
+        Grants grants;
+        for (const std::string& line : harness::readLines(log)) {
+            if (line == "call")
+                grants.emplace_back();
+            else if (line.rfind("arg ", 0) == 0 && !grants.empty())
+                grants.back().push_back(line.substr(4));
+        }
+        fs::remove(log);
+        return grants;
     }
 
     static wine32::Prefix* prefix_;
@@ -205,6 +244,7 @@ TEST_F(Installer, SilentInstallFindsThePlayerPutsBothDllsInPlaceAndOnePortIntoEv
                                         "[Remote]", "Host=cube.local", "[Levels]", "COMPort=5",
                                         "[NewStar]", "COMPort=5"}));
     EXPECT_TRUE(harness::fileExists(player.plugins() + "/uninstall-lumo.exe"));
+    EXPECT_EQ(takeGrants(), usersMayChangeSettings(player));
 
     EXPECT_EQ(regValue(kUninstallKey, "DisplayVersion"), kVersion);
     EXPECT_EQ(regValue(kUninstallKey, "Publisher"), "the lumo developers");
@@ -213,13 +253,91 @@ TEST_F(Installer, SilentInstallFindsThePlayerPutsBothDllsInPlaceAndOnePortIntoEv
               "\"" + player.windows() + "\\Plugins\\uninstall-lumo.exe\"");
 }
 
-TEST_F(Installer, SilentInstallWithoutAPortKeepsThePortAlreadySet) {
-    PlayerFolder player;
-    player.writeSettings(kUserSettings);
-    wine32::Result setup = install({"/S", "/D=" + player.windows()});
-    ASSERT_EQ(setup.exitCode, 0) << setup.output;
-    EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.ini"), kUserSettings);
-    EXPECT_TRUE(harness::fileExists(player.plugins() + "/lumo.dll"));
+// lumo.ini after a silent install: there is always one, the user's settings in it are kept
+// (byte for byte when no port is given), and the machine's users may change it.
+struct SettingsCase {
+    const char* what;
+    bool upgrade;         // lumo was installed before (with /COM=3), the user's settings after
+    const char* existing; // lumo.ini before this install; nullptr: none
+    const char* port;     // the /COM= switch, or ""
+    std::vector<std::string> lines; // lumo.ini afterwards; empty: exactly `existing`, or empty
+};
+
+const std::vector<std::string> kUserSettingsWithPort7{
+    "[Star]",          "Screen_x=120", "COMPort=7", "Brightness=7", "[Remote]",
+    "Host=cube.local", "[Levels]",     "COMPort=7", "[NewStar]",    "COMPort=7"};
+
+const SettingsCase kSettingsCases[] = {
+    {"a fresh install with a port",
+     false,
+     nullptr,
+     "/COM=5",
+     {"[Star]", "COMPort=5", "[Levels]", "COMPort=5", "[NewStar]", "COMPort=5"}},
+    {"a fresh install without a port: an empty file", false, nullptr, "", {}},
+    {"over the user's settings without a port", false, kUserSettings, "", {}},
+    {"over the user's settings with a port", false, kUserSettings, "/COM=7",
+     kUserSettingsWithPort7},
+    {"an upgrade without a port", true, kUserSettings, "", {}},
+    {"an upgrade with a port", true, kUserSettings, "/COM=7", kUserSettingsWithPort7},
+};
+
+TEST_F(Installer, SilentInstallLeavesASettingsFileTheMachinesUsersMayChangeAndKeepsTheirSettings) {
+    for (const SettingsCase& c : kSettingsCases) {
+        SCOPED_TRACE(c.what);
+        PlayerFolder player;
+        if (c.upgrade) {
+            ASSERT_EQ(install({"/S", "/COM=3", "/D=" + player.windows()}).exitCode, 0);
+        }
+        if (c.existing)
+            player.writeSettings(c.existing);
+        takeGrants();
+
+        std::vector<std::string> switches{"/S", "/D=" + player.windows()};
+        if (*c.port)
+            switches.insert(switches.begin() + 1, c.port);
+        wine32::Result setup = install(switches);
+        ASSERT_EQ(setup.exitCode, 0) << setup.output;
+        EXPECT_TRUE(harness::fileExists(player.plugins() + "/lumo.dll"));
+
+        const std::string settings = player.plugins() + "/lumo.ini";
+        ASSERT_TRUE(harness::fileExists(settings));
+        if (c.lines.empty()) {
+            EXPECT_EQ(harness::readFile(settings), c.existing ? c.existing : "");
+        } else {
+            EXPECT_EQ(player.settingsLines(), c.lines);
+        }
+        EXPECT_EQ(takeGrants(), usersMayChangeSettings(player));
+    }
+}
+
+// A grant Windows refuses, or a Windows without icacls (before Vista): the file stays as
+// installs before this one left it, and the install goes ahead.
+TEST_F(Installer, AGrantThatFailsDoesNotFailTheInstall) {
+    const std::string icacls = prefix_->system32() + "/icacls.exe";
+    const std::string aside = icacls + ".aside";
+    struct Case {
+        const char* what;
+        bool present;
+        const char* exitCode;
+    } cases[] = {{"icacls refuses (access denied)", true, "5"}, {"no icacls", false, "0"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PlayerFolder player;
+        player.writeSettings(kUserSettings);
+        if (!c.present)
+            fs::rename(icacls, aside);
+        setenv("LUMO_ICACLS_EXIT", c.exitCode, 1);
+        wine32::Result setup = install({"/S", "/D=" + player.windows()});
+        unsetenv("LUMO_ICACLS_EXIT");
+        if (!c.present)
+            fs::rename(aside, icacls);
+        EXPECT_EQ(setup.exitCode, 0) << setup.output;
+        EXPECT_TRUE(harness::fileExists(player.plugins() + "/lumo.dll"));
+        EXPECT_TRUE(harness::fileExists(player.plugins() + "/uninstall-lumo.exe"));
+        EXPECT_TRUE(keyExists(kUninstallKey));
+        EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.ini"), kUserSettings);
+        EXPECT_EQ(takeGrants().size(), c.present ? 1u : 0u);
+    }
 }
 
 // The installed layout as the player uses it: our stand-in host in the player's place (as
@@ -300,14 +418,36 @@ TEST_F(Installer, SilentInstallWhileThePlayerRunsStopsBeforeWritingAnything) {
     expectRefused(player, "/COM=5", 4);
 }
 
-// lumo.dll lands first; then lumolink.dll cannot be written (a folder holds its name). The
-// install is undone: the old plugin and the settings are back as they were.
+// An install that cannot write a file half way is undone: the old plugin and the settings are
+// back as they were, and a lumo.ini the install created is gone again. A folder of the file's
+// name stands for a file that cannot be written: lumolink.dll (written after lumo.dll), or the
+// uninstaller (written after lumo.ini).
+struct FailedInstall {
+    const char* what;
+    bool settings; // the user's lumo.ini there before
+    const char* port;
+    const char* blocked; // below the player's folder
+};
+
+const FailedInstall kFailedInstalls[] = {
+    {"lumolink.dll, over the user's settings", true, "/COM=5", "lumolink.dll"},
+    {"lumolink.dll, no lumo.ini before", false, "/COM=5", "lumolink.dll"},
+    {"the uninstaller, over the user's settings", true, "/COM=5", "Plugins/uninstall-lumo.exe"},
+    {"the uninstaller, lumo.ini created with a port", false, "/COM=5",
+     "Plugins/uninstall-lumo.exe"},
+    {"the uninstaller, lumo.ini created empty", false, "", "Plugins/uninstall-lumo.exe"},
+};
+
 TEST_F(Installer, InstallThatCannotWriteAFilePutsEverythingBack) {
-    PlayerFolder player;
-    player.writeSettings(kUserSettings);
-    harness::writeFile(player.plugins() + "/lumo.dll", "the plugin of an older install");
-    fs::create_directory(player.path() + "/lumolink.dll");
-    expectRefused(player, "/COM=5", 5);
+    for (const FailedInstall& f : kFailedInstalls) {
+        SCOPED_TRACE(f.what);
+        PlayerFolder player;
+        if (f.settings)
+            player.writeSettings(kUserSettings);
+        harness::writeFile(player.plugins() + "/lumo.dll", "the plugin of an older install");
+        fs::create_directory(player.path() + "/" + f.blocked);
+        expectRefused(player, f.port, 5);
+    }
 }
 
 TEST_F(Installer, SilentUninstallRemovesBothDllsAndItsRegistrationAndKeepsTheSettings) {
