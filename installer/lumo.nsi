@@ -54,6 +54,7 @@ Var FailedFile
 Var CreatedSettings
 
 !define MUI_ABORTWARNING
+!define MUI_CUSTOMFUNCTION_ABORT CancelSetup
 !define MUI_PAGE_HEADER_TEXT "Winamp's folder"
 !define MUI_PAGE_HEADER_SUBTEXT "Choose the folder Winamp is installed in."
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Setup installs lumo into Winamp: lumo.dll into its Plugins folder and lumolink.dll beside winamp.exe.$\r$\n$\r$\nChoose the folder Winamp is installed in, the one that holds winamp.exe."
@@ -74,6 +75,7 @@ Page custom PortPage PortPageLeave
 !insertmacro MUI_LANGUAGE "English"
 
 !include "player.nsh"
+!include "light.nsh"
 !include "port.nsh"
 !include "place.nsh"
 
@@ -103,6 +105,11 @@ Function .onInit
       Quit
     ${EndIf}
   ${EndIf}
+FunctionEnd
+
+; The user has confirmed cancelling: a test of the cube still running ends first.
+Function CancelSetup
+  Call EndLightTest
 FunctionEnd
 
 Section "lumo"
