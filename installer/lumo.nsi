@@ -1,7 +1,7 @@
 ; The lumo installer. lumo.dll goes into the player's Plugins folder and lumolink.dll beside the
 ; player's program, where the plugin's load by bare name finds it; one COM port is written into
 ; the sections of all three modes in lumo.ini. Built by scripts/package:
-;   makensis -DVERSION=1.1.0 -DDIST=<folder with the DLLs> -DOUTFILE=<setup.exe> lumo.nsi
+;   makensis -DVERSION=1.2.0 -DDIST=<folder with the DLLs> -DOUTFILE=<setup.exe> lumo.nsi
 ;
 ; Exit codes, for scripted installs (/S [/COM=N] [/D=<player folder>]):
 ;   0 installed, 1 cancelled, 3 the folder holds no winamp.exe, 4 the player is running,
