@@ -1,7 +1,7 @@
 ; The lumo installer. lumo.dll goes into the player's Plugins folder and lumolink.dll beside the
 ; player's program, where the plugin's load by bare name finds it; one COM port is written into
 ; the sections of all three modes in lumo.ini. Built by scripts/package:
-;   makensis -DVERSION=1.1.0 -DDIST=<folder with the DLLs> -DOUTFILE=<setup.exe> lumo.nsi
+;   makensis -DVERSION=1.2.0 -DDIST=<folder with the DLLs> -DOUTFILE=<setup.exe> lumo.nsi
 ;
 ; Exit codes, for scripted installs (/S [/COM=N] [/D=<player folder>]):
 ;   0 installed, 1 cancelled, 3 the folder holds no winamp.exe, 4 the player is running,
@@ -54,6 +54,7 @@ Var FailedFile
 Var CreatedSettings
 
 !define MUI_ABORTWARNING
+!define MUI_CUSTOMFUNCTION_ABORT CancelSetup
 !define MUI_PAGE_HEADER_TEXT "Winamp's folder"
 !define MUI_PAGE_HEADER_SUBTEXT "Choose the folder Winamp is installed in."
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Setup installs lumo into Winamp: lumo.dll into its Plugins folder and lumolink.dll beside winamp.exe.$\r$\n$\r$\nChoose the folder Winamp is installed in, the one that holds winamp.exe."
@@ -74,6 +75,7 @@ Page custom PortPage PortPageLeave
 !insertmacro MUI_LANGUAGE "English"
 
 !include "player.nsh"
+!include "light.nsh"
 !include "port.nsh"
 !include "place.nsh"
 
@@ -105,6 +107,11 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
+; The user has confirmed cancelling: a test of the cube still running ends first.
+Function CancelSetup
+  Call EndLightTest
+FunctionEnd
+
 Section "lumo"
   Call WaitForPlayerClosed
   ${IfNot} ${FileExists} "$INSTDIR\winamp.exe"
@@ -123,6 +130,7 @@ Section "lumo"
     Call RollBack
   ${EndIf}
   Call Register
+  Call GrantSettings
   Call DropOldCopies
 SectionEnd
 

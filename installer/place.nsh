@@ -60,12 +60,25 @@ Function RollBack
   Abort
 FunctionEnd
 
-; Writes the port into the sections of all three modes, keeping the rest of the file.
+; Writes the port into the sections of all three modes, keeping the rest of the file. A silent
+; install without /COM= keeps the port already set, and creates an empty file where there is
+; none, so that there is a file for GrantSettings to open to the machine's users.
 Function WritePort
-  ${If} $Port == ""
-    Return ; a silent install without /COM=: the port already set stays
-  ${EndIf}
+  ; One left by an install that was stopped short must never be taken for this one's.
   Delete "${SETTINGS}.lumo-old"
+  ${If} $Port == ""
+    ${IfNot} ${FileExists} "${SETTINGS}"
+      StrCpy $CreatedSettings 1
+      ClearErrors
+      FileOpen $R9 "${SETTINGS}" w
+      ${If} ${Errors}
+        StrCpy $FailedFile "${SETTINGS}"
+        Call RollBack
+      ${EndIf}
+      FileClose $R9
+    ${EndIf}
+    Return
+  ${EndIf}
   ${If} ${FileExists} "${SETTINGS}"
     ClearErrors
     CopyFiles /SILENT "${SETTINGS}" "${SETTINGS}.lumo-old"
@@ -103,6 +116,19 @@ Function Register
     StrCpy $FailedFile "HKLM\${UNINSTALL_KEY}"
     Call RollBack
   ${EndIf}
+FunctionEnd
+
+; The player runs as a standard user, who may not write into Program Files: its writes of
+; lumo.ini would be refused or, for a player Windows virtualises, go to a copy in the user's
+; VirtualStore that later reads prefer over the port this setup writes. So the machine's users
+; may change the file: the Users group, by its SID, because its name differs with Windows'
+; language. icacls (from Windows Vista on, where this matters) says plainly what it asks of
+; Windows; without it, or when the grant fails, the file is as it always was and the install
+; goes on. It runs once nothing can fail, so a rolled-back install has changed no permissions.
+Function GrantSettings
+  DetailPrint "Letting the machine's users change ${SETTINGS}"
+  nsExec::Exec '"$SYSDIR\icacls.exe" "${SETTINGS}" /grant *S-1-5-32-545:(M)'
+  Pop $R9 ; the exit code, or "error" when it could not run: either way the install goes on
 FunctionEnd
 
 Function DropOldCopies

@@ -36,11 +36,18 @@ Function PortPage
   ${NSD_CreateLabel} 0 0 100% 30u "lumo drives the cube on one COM port in all three modes (Star, Levels and NewStar). The ports on this computer, USB adapters first:"
   Pop $0
   ; Wide enough for a device's name beside the port.
-  ${NSD_CreateDropList} 0 34u 100% 120u ""
+  ${NSD_CreateDropList} 0 34u 68% 120u ""
   Pop $PortList
   Call FillPortList
-  ${NSD_CreateLabel} 0 56u 100% 40u "Setup writes the port into lumo.ini in the Plugins folder and keeps everything else in that file."
+  ${NSD_CreateButton} 71% 33u 29% 15u "&Light the cube"
+  Pop $LightButton
+  ${NSD_OnClick} $LightButton LightButtonClick
+  ${NSD_CreateLabel} 0 54u 100% 24u "Connect the cube and press Light the cube: every LED of a cube on the port chosen lights up for two seconds."
+  Pop $LightStatus
+  ${NSD_CreateLabel} 0 82u 100% 20u "Setup writes the port into lumo.ini in the Plugins folder and keeps everything else in that file."
   Pop $0
+  ; Next ends a test of the cube in PortPageLeave, cancelling in CancelSetup.
+  ${NSD_OnBack} EndLightTest
   nsDialogs::Show
 FunctionEnd
 
@@ -146,7 +153,11 @@ Function AddPort
   ${EndIf}
 FunctionEnd
 
-Function PortPageLeave
+; Pushes the number of the port selected in the list, or "" when none is.
+Function SelectedPort
+  Push $0
+  Push $1
+  Push $2
   ${NSD_GetText} $PortList $0
   ; "COM3 - USB-SERIAL CH340": the port is the first word.
   StrCpy $1 0
@@ -159,7 +170,14 @@ Function PortPageLeave
     IntOp $1 $1 + 1
   ${Loop}
   StrCpy $0 $0 $1
-  Push $0
+  Pop $2
+  Pop $1
+  Exch $0
   Call ParsePort
+FunctionEnd
+
+Function PortPageLeave
+  Call EndLightTest
+  Call SelectedPort
   Pop $Port
 FunctionEnd

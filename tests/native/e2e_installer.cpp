@@ -1,16 +1,23 @@
 // The installer as a user's script runs it: silently, under 32-bit Wine, into a fake player's
 // folder (an empty winamp.exe, a Plugins folder, the player's registry entry pointing there).
-// What lands where, what lumo.ini keeps, what a refused or failed install leaves (nothing),
-// what the uninstaller takes away, and that the installed layout drives the cube.
+// What lands where, what lumo.ini keeps and who may change it, what a refused or failed install
+// leaves (nothing), what the uninstaller takes away, that the installed layout drives the cube,
+// and the port page as a user meets it: its list of ports and its test of the cube.
 #include "plugin_session.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <functional>
 #include <map>
 
 namespace {
 
 namespace fs = std::filesystem;
 using plugintest::Bytes;
+using cubebytes::operator+;
 
 const std::string kSource = LUMO_SOURCE_DIR;
 const std::string kVersion = LUMO_VERSION;
@@ -61,6 +68,9 @@ class Prefix {
         run(kWineserver, {"-p"});
         // Let Wine's services re-create the COM links before a test links one to a pty.
         wine({"cmd.exe", "/c", "echo"});
+        // Our recorder in place of icacls.exe, and run rather than Wine's built-in one.
+        harness::copyFile(kWin32Bin + "/icacls-recorder/icacls.exe", system32() + "/icacls.exe");
+        setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;icacls.exe=n", 1);
     }
     ~Prefix() {
         run(kWineserver, {"-k"});
@@ -68,6 +78,8 @@ class Prefix {
         unsetenv("WINEPREFIX");
     }
     const Result& booted() const { return booted_; }
+    const std::string& path() const { return dir_.path(); }
+    std::string system32() const { return path() + "/drive_c/windows/system32"; }
 
   private:
     static constexpr const char* kWineserver = "/usr/lib/wine/wineserver";
@@ -140,6 +152,17 @@ class PlayerFolder {
     harness::TempDir dir_;
 };
 
+// The grant that lets the machine's users change lumo.ini. On Windows, icacls adds an entry
+// to the file's ACL that gives BUILTIN\Users (S-1-5-32-545, named by its SID because the
+// group's name differs with the language) Modify: a player a standard user runs from Program
+// Files then writes its settings into this very file, where Windows would otherwise refuse the
+// write or, for a virtualised player, divert it into the user's VirtualStore. Wine's icacls does
+// nothing and Wine enforces no ACLs, so the tests record the call instead.
+using Grants = std::vector<std::vector<std::string>>;
+Grants usersMayChangeSettings(const PlayerFolder& player) {
+    return {{player.windows() + "\\Plugins\\lumo.ini", "/grant", "*S-1-5-32-545:(M)"}};
+}
+
 const char kUserSettings[] = "[Star]\r\nScreen_x=120\r\nCOMPort=2\r\nBrightness=7\r\n"
                              "[Remote]\r\nHost=cube.local\r\n";
 
@@ -164,6 +187,7 @@ class Installer : public ::testing::Test {
         // What an earlier test in this program registered must not be seen by this one.
         wine32::wine({"reg", "delete", kUninstallKey, "/f"});
         wine32::wine({"reg", "delete", "HKCU\\Software\\Winamp", "/f"});
+        takeGrants();
     }
     static wine32::Result install(const std::vector<std::string>& switches) {
         std::vector<std::string> args{kSetup};
@@ -171,14 +195,35 @@ class Installer : public ::testing::Test {
         return wine32::wine(args);
     }
 
-    // A silent install that must end with `exitCode` and leave the player's folder and the
-    // registry as they were.
+    // A silent install (with `port`, a /COM= switch, unless empty) that must end with
+    // `exitCode` and leave the player's folder, its files' permissions and the registry as
+    // they were.
     static void expectRefused(const PlayerFolder& player, const std::string& port, int exitCode) {
         auto before = tree(player.path());
-        wine32::Result setup = install({"/S", port, "/D=" + player.windows()});
+        takeGrants();
+        std::vector<std::string> switches{"/S", "/D=" + player.windows()};
+        if (!port.empty())
+            switches.insert(switches.begin() + 1, port);
+        wine32::Result setup = install(switches);
         EXPECT_EQ(setup.exitCode, exitCode) << setup.output;
         EXPECT_EQ(tree(player.path()), before);
         EXPECT_FALSE(keyExists(kUninstallKey));
+        EXPECT_EQ(takeGrants(), Grants{}) << "a grant for an install that did not go ahead";
+    }
+
+    // What the installer asked icacls.exe (our recorder in its place) to do since the last
+    // look: the arguments of each call.
+    static Grants takeGrants() {
+        const std::string log = prefix_->system32() + "/icacls-calls.txt";
+        Grants grants;
+        for (const std::string& line : harness::readLines(log)) {
+            if (line == "call")
+                grants.emplace_back();
+            else if (line.rfind("arg ", 0) == 0 && !grants.empty())
+                grants.back().push_back(line.substr(4));
+        }
+        fs::remove(log);
+        return grants;
     }
 
     static wine32::Prefix* prefix_;
@@ -205,6 +250,7 @@ TEST_F(Installer, SilentInstallFindsThePlayerPutsBothDllsInPlaceAndOnePortIntoEv
                                         "[Remote]", "Host=cube.local", "[Levels]", "COMPort=5",
                                         "[NewStar]", "COMPort=5"}));
     EXPECT_TRUE(harness::fileExists(player.plugins() + "/uninstall-lumo.exe"));
+    EXPECT_EQ(takeGrants(), usersMayChangeSettings(player));
 
     EXPECT_EQ(regValue(kUninstallKey, "DisplayVersion"), kVersion);
     EXPECT_EQ(regValue(kUninstallKey, "Publisher"), "the lumo developers");
@@ -213,13 +259,91 @@ TEST_F(Installer, SilentInstallFindsThePlayerPutsBothDllsInPlaceAndOnePortIntoEv
               "\"" + player.windows() + "\\Plugins\\uninstall-lumo.exe\"");
 }
 
-TEST_F(Installer, SilentInstallWithoutAPortKeepsThePortAlreadySet) {
-    PlayerFolder player;
-    player.writeSettings(kUserSettings);
-    wine32::Result setup = install({"/S", "/D=" + player.windows()});
-    ASSERT_EQ(setup.exitCode, 0) << setup.output;
-    EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.ini"), kUserSettings);
-    EXPECT_TRUE(harness::fileExists(player.plugins() + "/lumo.dll"));
+// lumo.ini after a silent install: there is always one, the user's settings in it are kept
+// (byte for byte when no port is given), and the machine's users may change it.
+struct SettingsCase {
+    const char* what;
+    bool upgrade;         // lumo was installed before (with /COM=3), the user's settings after
+    const char* existing; // lumo.ini before this install; nullptr: none
+    const char* port;     // the /COM= switch, or ""
+    std::vector<std::string> lines; // lumo.ini afterwards; empty: exactly `existing`, or empty
+};
+
+const std::vector<std::string> kUserSettingsWithPort7{
+    "[Star]",          "Screen_x=120", "COMPort=7", "Brightness=7", "[Remote]",
+    "Host=cube.local", "[Levels]",     "COMPort=7", "[NewStar]",    "COMPort=7"};
+
+const SettingsCase kSettingsCases[] = {
+    {"a fresh install with a port",
+     false,
+     nullptr,
+     "/COM=5",
+     {"[Star]", "COMPort=5", "[Levels]", "COMPort=5", "[NewStar]", "COMPort=5"}},
+    {"a fresh install without a port: an empty file", false, nullptr, "", {}},
+    {"over the user's settings without a port", false, kUserSettings, "", {}},
+    {"over the user's settings with a port", false, kUserSettings, "/COM=7",
+     kUserSettingsWithPort7},
+    {"an upgrade without a port", true, kUserSettings, "", {}},
+    {"an upgrade with a port", true, kUserSettings, "/COM=7", kUserSettingsWithPort7},
+};
+
+TEST_F(Installer, SilentInstallLeavesASettingsFileTheMachinesUsersMayChangeAndKeepsTheirSettings) {
+    for (const SettingsCase& c : kSettingsCases) {
+        SCOPED_TRACE(c.what);
+        PlayerFolder player;
+        if (c.upgrade) {
+            ASSERT_EQ(install({"/S", "/COM=3", "/D=" + player.windows()}).exitCode, 0);
+        }
+        if (c.existing)
+            player.writeSettings(c.existing);
+        takeGrants();
+
+        std::vector<std::string> switches{"/S", "/D=" + player.windows()};
+        if (*c.port)
+            switches.insert(switches.begin() + 1, c.port);
+        wine32::Result setup = install(switches);
+        ASSERT_EQ(setup.exitCode, 0) << setup.output;
+        EXPECT_TRUE(harness::fileExists(player.plugins() + "/lumo.dll"));
+
+        const std::string settings = player.plugins() + "/lumo.ini";
+        ASSERT_TRUE(harness::fileExists(settings));
+        if (c.lines.empty()) {
+            EXPECT_EQ(harness::readFile(settings), c.existing ? c.existing : "");
+        } else {
+            EXPECT_EQ(player.settingsLines(), c.lines);
+        }
+        EXPECT_EQ(takeGrants(), usersMayChangeSettings(player));
+    }
+}
+
+// A grant Windows refuses, or a Windows without icacls (before Vista): the file stays as
+// installs before this one left it, and the install goes ahead.
+TEST_F(Installer, AGrantThatFailsDoesNotFailTheInstall) {
+    const std::string icacls = prefix_->system32() + "/icacls.exe";
+    const std::string aside = icacls + ".aside";
+    struct Case {
+        const char* what;
+        bool present;
+        const char* exitCode;
+    } cases[] = {{"icacls refuses (access denied)", true, "5"}, {"no icacls", false, "0"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PlayerFolder player;
+        player.writeSettings(kUserSettings);
+        if (!c.present)
+            fs::rename(icacls, aside);
+        setenv("LUMO_ICACLS_EXIT", c.exitCode, 1);
+        wine32::Result setup = install({"/S", "/D=" + player.windows()});
+        unsetenv("LUMO_ICACLS_EXIT");
+        if (!c.present)
+            fs::rename(aside, icacls);
+        EXPECT_EQ(setup.exitCode, 0) << setup.output;
+        EXPECT_TRUE(harness::fileExists(player.plugins() + "/lumo.dll"));
+        EXPECT_TRUE(harness::fileExists(player.plugins() + "/uninstall-lumo.exe"));
+        EXPECT_TRUE(keyExists(kUninstallKey));
+        EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.ini"), kUserSettings);
+        EXPECT_EQ(takeGrants().size(), c.present ? 1u : 0u);
+    }
 }
 
 // The installed layout as the player uses it: our stand-in host in the player's place (as
@@ -300,14 +424,36 @@ TEST_F(Installer, SilentInstallWhileThePlayerRunsStopsBeforeWritingAnything) {
     expectRefused(player, "/COM=5", 4);
 }
 
-// lumo.dll lands first; then lumolink.dll cannot be written (a folder holds its name). The
-// install is undone: the old plugin and the settings are back as they were.
+// An install that cannot write a file half way is undone: the old plugin and the settings are
+// back as they were, and a lumo.ini the install created is gone again. A folder of the file's
+// name stands for a file that cannot be written: lumolink.dll (written after lumo.dll), or the
+// uninstaller (written after lumo.ini).
+struct FailedInstall {
+    const char* what;
+    bool settings; // the user's lumo.ini there before
+    const char* port;
+    const char* blocked; // below the player's folder
+};
+
+const FailedInstall kFailedInstalls[] = {
+    {"lumolink.dll, over the user's settings", true, "/COM=5", "lumolink.dll"},
+    {"lumolink.dll, no lumo.ini before", false, "/COM=5", "lumolink.dll"},
+    {"the uninstaller, over the user's settings", true, "/COM=5", "Plugins/uninstall-lumo.exe"},
+    {"the uninstaller, lumo.ini created with a port", false, "/COM=5",
+     "Plugins/uninstall-lumo.exe"},
+    {"the uninstaller, lumo.ini created empty", false, "", "Plugins/uninstall-lumo.exe"},
+};
+
 TEST_F(Installer, InstallThatCannotWriteAFilePutsEverythingBack) {
-    PlayerFolder player;
-    player.writeSettings(kUserSettings);
-    harness::writeFile(player.plugins() + "/lumo.dll", "the plugin of an older install");
-    fs::create_directory(player.path() + "/lumolink.dll");
-    expectRefused(player, "/COM=5", 5);
+    for (const FailedInstall& f : kFailedInstalls) {
+        SCOPED_TRACE(f.what);
+        PlayerFolder player;
+        if (f.settings)
+            player.writeSettings(kUserSettings);
+        harness::writeFile(player.plugins() + "/lumo.dll", "the plugin of an older install");
+        fs::create_directory(player.path() + "/" + f.blocked);
+        expectRefused(player, f.port, 5);
+    }
 }
 
 TEST_F(Installer, SilentUninstallRemovesBothDllsAndItsRegistrationAndKeepsTheSettings) {
@@ -425,15 +571,19 @@ void recordPorts(const PortPageCase& machine) {
     ASSERT_EQ(imported.exitCode, 0) << imported.output;
 }
 
-// What port_page printed: the entries and the selection.
+// What port_page printed: the entries, the selection, and the status line as it changed after
+// each press of "Light the cube".
 struct PortPageSeen {
     std::vector<std::string> shown;
     std::string selected;
+    std::vector<std::string> status;
+    std::string answeredWith; // the status line once the page answered, at its first change
 };
 
 PortPageSeen portPageSeen(const std::string& output) {
     PortPageSeen seen;
     std::istringstream lines(output);
+    const std::string answered = "answered with status ";
     for (std::string line; std::getline(lines, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -441,8 +591,46 @@ PortPageSeen portPageSeen(const std::string& output) {
             seen.shown.push_back(line.substr(5));
         else if (line.rfind("selected ", 0) == 0)
             seen.selected = line.substr(9);
+        else if (line.rfind("status ", 0) == 0)
+            seen.status.push_back(line.substr(7));
+        else if (line.rfind(answered, 0) == 0)
+            seen.answeredWith = line.substr(answered.size());
     }
     return seen;
+}
+
+// The installer run as a user runs it, into the player's folder, with port_page stepping
+// through its pages (`options` are port_page's: --pick, --light, --then).
+struct PortPageRun {
+    int setupExit;
+    wine32::Result page;
+    PortPageSeen seen;
+};
+
+// `whileAway`, if given, runs once port_page has left the port page by Back ("left the page").
+PortPageRun runPortPage(const PlayerFolder& player, const std::vector<std::string>& options,
+                        const std::function<void()>& whileAway = nullptr) {
+    harness::Process::Options processOptions;
+    processOptions.mergeStderr = true;
+    harness::Process setup({harness::build().wine, kSetup, "/D=" + player.windows()},
+                           processOptions);
+    setup.closeInput();
+    std::vector<std::string> args{harness::build().wine, kWin32Bin + "/port_page.exe",
+                                  "lumo " + kVersion + " Setup"};
+    args.insert(args.end(), options.begin(), options.end());
+    harness::Process page(args, processOptions);
+    if (whileAway) {
+        EXPECT_TRUE(page.waitForText("left the page", std::chrono::seconds(180))) << page.output();
+        whileAway();
+    }
+    PortPageRun run;
+    run.page.exitCode = page.finish(std::chrono::seconds(180));
+    run.page.output = page.output();
+    // The installer, left open after a failed step, goes with setup.
+    run.setupExit = setup.finish(std::chrono::seconds(120));
+    EXPECT_EQ(run.page.exitCode, 0) << run.page.output << "\nsetup:\n" << setup.output();
+    run.seen = portPageSeen(run.page.output);
+    return run;
 }
 
 // The installer's own port page, read off the screen as a user sees it, then stepped through
@@ -454,20 +642,13 @@ TEST_F(Installer, PortPageNamesEachPortsDeviceUsbAdaptersFirstAndWritesThePortCh
         PlayerFolder player;
         player.writeSettings("[Star]\r\nCOMPort=" + std::to_string(machine.current) + "\r\n");
 
-        harness::Process::Options options;
-        options.mergeStderr = true;
-        harness::Process setup({harness::build().wine, kSetup, "/D=" + player.windows()}, options);
-        setup.closeInput();
-        std::vector<std::string> args{kWin32Bin + "/port_page.exe", "lumo " + kVersion + " Setup"};
+        std::vector<std::string> options;
         if (!machine.pick.empty())
-            args.insert(args.end(), {"--pick", machine.pick});
-        wine32::Result page = wine32::wine(args);
-        ASSERT_EQ(page.exitCode, 0) << page.output; // the installer, left open, goes with setup
-        EXPECT_EQ(setup.finish(std::chrono::seconds(120)), 0) << setup.output();
-
-        PortPageSeen seen = portPageSeen(page.output);
-        EXPECT_EQ(seen.shown, machine.shown) << page.output;
-        EXPECT_EQ(seen.selected, machine.selected) << page.output;
+            options = {"--pick", machine.pick};
+        PortPageRun run = runPortPage(player, options);
+        EXPECT_EQ(run.setupExit, 0);
+        EXPECT_EQ(run.seen.shown, machine.shown) << run.page.output;
+        EXPECT_EQ(run.seen.selected, machine.selected) << run.page.output;
         const std::string port = "COMPort=" + std::to_string(machine.written);
         EXPECT_EQ(player.settingsLines(),
                   (std::vector<std::string>{"[Star]", port, "[Levels]", port, "[NewStar]", port}));
@@ -487,6 +668,155 @@ TEST_F(Installer, SilentInstallWritesTheSameSettingsWhateverDevicesWindowsRecord
               (std::vector<std::string>{"[Star]", "Screen_x=120", "COMPort=7", "Brightness=7",
                                         "[Remote]", "Host=cube.local", "[Levels]", "COMPort=7",
                                         "[NewStar]", "COMPort=7"}));
+}
+
+// "Light the cube" on the port page: the installer's own lumolink.dll opens the port chosen,
+// lights every LED, and two seconds later darkens the cube and closes the port.
+const Bytes kAllLit = [] {
+    Bytes frame(25, 0x1F); // five LEDs in each of the 25 bytes
+    frame.insert(frame.begin(), 0x2A);
+    frame.push_back(0x7E);
+    return frame;
+}();
+const Bytes kAllDark = [] {
+    Bytes frame(25, 0x00);
+    frame.insert(frame.begin(), 0x2A);
+    frame.push_back(0x7E);
+    return frame;
+}();
+const Bytes kOneLightTest = cubebytes::join({{kCubeStartByte}, kAllLit, kAllDark, {kCubeStopByte}});
+const std::string kLitOnCom5 = "The whole cube on COM5 should be lit now, for two seconds.";
+const std::string kLitThenOnCom5 = "If every LED lit up, COM5 is the cube's port; if not, try "
+                                   "another one.";
+
+// A player whose lumo.ini names COM5, so the page selects it.
+void selectCom5(const PlayerFolder& player) {
+    player.writeSettings("[Star]\r\nCOMPort=5\r\n");
+}
+
+TEST_F(Installer, LightTheCubeLightsEveryLedOnThePortChosenForTwoSecondsThenDarksAndCloses) {
+    PlayerFolder player;
+    selectCom5(player);
+    harness::Pty pty;
+    pty.linkAsCom(5);
+
+    PortPageRun run = runPortPage(player, {"--light", "If every LED"});
+    EXPECT_EQ(run.setupExit, 0);
+    EXPECT_EQ(run.seen.status, (std::vector<std::string>{kLitOnCom5, kLitThenOnCom5}))
+        << run.page.output;
+    EXPECT_EQ(run.seen.answeredWith, kLitOnCom5)
+        << "the page answered only once the cube was dark again: it kept its thread busy";
+
+    ASSERT_EQ(harness::hex(pty.settledBytes()), harness::hex(kOneLightTest));
+    // From the lit frame's last byte to the dark frame's first: two seconds, less whatever
+    // the machine's load takes off the far end's reading of the first.
+    const auto litUntil = pty.arrivalOf(kAllLit.size());
+    const auto darkFrom = pty.arrivalOf(1 + kAllLit.size());
+    ASSERT_TRUE(litUntil && darkFrom);
+    const auto lit = std::chrono::duration_cast<std::chrono::milliseconds>(*darkFrom - *litUntil);
+    EXPECT_GE(lit.count(), 1500) << "ms between the lit frame and the dark one";
+    EXPECT_EQ(player.settingsLines(),
+              (std::vector<std::string>{"[Star]", "COMPort=5", "[Levels]", "COMPort=5", "[NewStar]",
+                                        "COMPort=5"}));
+}
+
+// A port that does not open: the page says why in the plugin's own words (the player would
+// show the same box for the same reason), and nothing reaches any line. Under Wine, what COM5
+// links to gives each reason: a folder fails as Windows fails a port another program holds
+// (access denied, 5), a socket with a reason the plugin names by number (433, no such device).
+TEST_F(Installer, LightTheCubeOnAPortThatDoesNotOpenSaysWhyAsThePluginDoes) {
+    harness::TempDir places;
+    const std::string folder = places.file("folder"), socketFile = places.file("socket");
+    fs::create_directory(folder);
+    int unixSocket = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketFile.c_str());
+    ASSERT_EQ(bind(unixSocket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(unixSocket); // the socket's file stays, and opening it fails
+
+    struct Case {
+        const char* what;
+        std::string com5; // what COM5 links to; empty: no link, no such port
+        std::string status;
+    } cases[] = {
+        {"no COM5", "", "Cannot open COM5: there is no such port"},
+        {"COM5 is no serial port", "/dev/null",
+         "Cannot open COM5: it is not a serial port the cube can use"},
+        {"COM5 refused as if held", folder, "Cannot open COM5: another program is using it"},
+        {"COM5 refused for another reason", socketFile, "Cannot open COM5 (error 433)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PlayerFolder player;
+        selectCom5(player);
+        harness::Pty com4, com6;
+        com4.linkAsCom(4);
+        com6.linkAsCom(6);
+        const std::string link = prefix_->path() + "/dosdevices/com5";
+        fs::remove(link);
+        if (!c.com5.empty())
+            fs::create_symlink(c.com5, link);
+
+        PortPageRun run = runPortPage(player, {"--light", "Cannot open"});
+        fs::remove(link);
+        EXPECT_EQ(run.setupExit, 0);
+        EXPECT_EQ(run.seen.status, std::vector<std::string>{c.status}) << run.page.output;
+        EXPECT_EQ(harness::hex(com4.settledBytes()), "");
+        EXPECT_EQ(harness::hex(com6.settledBytes()), "");
+    }
+}
+
+// Every way off the page while the cube is lit ends the test first: the dark frame and the
+// stop byte still arrive and the port is let go. Pressing the button again lights it afresh.
+TEST_F(Installer, LeavingThePageWhileTheCubeIsLitDarksItAndClosesThePortFirst) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> options;
+        int setupExit;
+        Bytes line;
+    } cases[] = {
+        {"Next", {"--light", "The whole cube", "--then", "next"}, 0, kOneLightTest},
+        {"Back", {"--light", "The whole cube", "--then", "back"}, 0, kOneLightTest},
+        {"Cancel", {"--light", "The whole cube", "--then", "cancel"}, 1, kOneLightTest},
+        {"the button again",
+         {"--light", "The whole cube", "--light", "If every LED"},
+         0,
+         kOneLightTest + kOneLightTest},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PlayerFolder player;
+        selectCom5(player);
+        const auto before = tree(player.path());
+        harness::Pty pty;
+        pty.linkAsCom(5);
+
+        // Back comes to the port page again on the way to the end, and leaving it then would
+        // end a test left running: so the line is read on the folder page too.
+        std::function<void()> onTheFolderPage = [&] {
+            EXPECT_EQ(harness::hex(pty.settledBytes()), harness::hex(c.line));
+        };
+        PortPageRun run =
+            runPortPage(player, c.options,
+                        c.options.back() == "back" ? onTheFolderPage : std::function<void()>());
+        EXPECT_EQ(run.setupExit, c.setupExit);
+        ASSERT_FALSE(run.seen.status.empty()) << run.page.output;
+        EXPECT_EQ(run.seen.status.front(), kLitOnCom5) << run.page.output;
+        EXPECT_EQ(harness::hex(pty.settledBytes()), harness::hex(c.line));
+        if (c.setupExit == 1) { // the test of the cube wrote nothing into the player's folder
+            EXPECT_EQ(tree(player.path()), before);
+        }
+    }
+}
+
+// Only the page lights the cube: a silent install sends nothing, whatever the port.
+TEST_F(Installer, SilentInstallSendsNothingToThePort) {
+    PlayerFolder player;
+    harness::Pty pty;
+    pty.linkAsCom(5);
+    ASSERT_EQ(install({"/S", "/COM=5", "/D=" + player.windows()}).exitCode, 0);
+    EXPECT_EQ(harness::hex(pty.settledBytes()), "");
 }
 
 // What Explorer shows under Properties, for each file that ships.

@@ -139,6 +139,7 @@ void Pty::readWaiting() {
             return;
         std::lock_guard<std::mutex> lock(mutex_);
         bytes_.insert(bytes_.end(), buffer, buffer + count);
+        reads_.emplace_back(bytes_.size(), Clock::now());
         arrived_.notify_all();
     }
 }
@@ -195,6 +196,14 @@ Bytes Pty::bytes() const {
     return bytes_;
 }
 
+std::optional<Clock::time_point> Pty::arrivalOf(size_t index) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [end, at] : reads_)
+        if (index < end)
+            return at;
+    return std::nullopt;
+}
+
 Bytes Pty::settledBytes() const {
     auto waiting = [this] {
         pollfd readable = {pair_.master, POLLIN, 0};
@@ -219,6 +228,7 @@ bool Pty::waitForBytes(size_t count, milliseconds timeout) {
 void Pty::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     bytes_.clear();
+    reads_.clear();
 }
 
 void Pty::pauseDraining() {

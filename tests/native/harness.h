@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,6 +96,8 @@ class Pty {
     int slave() const { return pair_.slave; } // e.g. a program's terminal
     void linkAsCom(int number);               // <prefix>/dosdevices/comN -> the slave
     Bytes bytes() const;
+    // When the byte at `index` of bytes() was read off the line; nullopt if it has not come.
+    std::optional<std::chrono::steady_clock::time_point> arrivalOf(size_t index) const;
     // What arrived once nothing more waits on the line: everything written before the call.
     Bytes settledBytes() const;
     bool waitForBytes(size_t count, milliseconds timeout = std::chrono::seconds(10));
@@ -118,6 +121,8 @@ class Pty {
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
     Bytes bytes_;
+    // For each read off the line: the size of bytes_ after it, and when it was made.
+    std::vector<std::pair<size_t, std::chrono::steady_clock::time_point>> reads_;
     std::atomic<bool> paused_{false};
     std::atomic<bool> stopping_{false};
     std::thread drainer_;

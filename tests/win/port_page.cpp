@@ -3,7 +3,14 @@
 // drop-down shows, prints each entry ("item COM3 - USB-SERIAL CH340") and the one selected
 // ("selected COM5"), selects the entry given with --pick, if any, and presses Next until the
 // installer has finished and closed. Exits 0 once it has; 1 when a step did not happen in time.
-//   port_page.exe CAPTION [--pick ENTRY]
+//   port_page.exe CAPTION [--pick ENTRY] [--light UNTIL]... [--then next|back|cancel]
+// Each --light presses "Light the cube" and prints the page's status line whenever its text
+// changes ("status The whole cube on COM5 ..."), until it begins with UNTIL. At the first change
+// it also asks the page's thread to answer a message and prints the status line as it is once
+// the page has answered ("answered with status ..."): a page that kept its thread busy while
+// the cube is lit would answer only after. --then says how to leave the page afterwards: Next
+// (the default), Back (prints "left the page" once the folder page shows and waits there for a
+// line or the end of its input, then Next through to the end), or Cancel (confirmed with Yes).
 #include <windows.h>
 
 #include <cstdio>
@@ -15,6 +22,9 @@ namespace {
 const DWORD kPatienceMs = 120000; // Wine starting a GUI program on a loaded machine is slow
 const DWORD kStepMs = 250;
 const int kNextButton = 1; // the id of Next, Install and Finish on every page
+const int kCancelButton = 2;
+const int kBackButton = 3;
+const wchar_t kLightButton[] = L"Light the cube";
 
 std::string utf8(const std::wstring& text) {
     int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -69,13 +79,79 @@ HWND visibleComboBox(HWND installer) {
     return found;
 }
 
-// Presses Next as a user's click does; the installer ignores it while the button is disabled
-// (while it installs).
+// Presses a button as a user's click does: its parent hears of it. A disabled button (Next
+// while the installer installs) ignores it.
+void press(HWND button) {
+    if (button && IsWindowEnabled(button))
+        PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+}
+
 void pressNext(HWND installer) {
-    HWND next = GetDlgItem(installer, kNextButton);
-    if (next && IsWindowEnabled(next))
-        PostMessageW(installer, WM_COMMAND, MAKEWPARAM(kNextButton, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(next));
+    press(GetDlgItem(installer, kNextButton));
+}
+
+std::wstring windowText(HWND window) {
+    wchar_t text[512] = L"";
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+// The page's controls of one class, with their texts.
+struct Control {
+    HWND window;
+    std::wstring text;
+};
+struct Controls {
+    const wchar_t* className;
+    std::vector<Control> found;
+};
+
+BOOL CALLBACK collectControl(HWND window, LPARAM controls) {
+    Controls& c = *reinterpret_cast<Controls*>(controls);
+    wchar_t className[32] = L"";
+    GetClassNameW(window, className, 32);
+    if (lstrcmpiW(className, c.className) == 0 && IsWindowVisible(window))
+        c.found.push_back({window, windowText(window)});
+    return TRUE;
+}
+
+std::vector<Control> controls(HWND installer, const wchar_t* className) {
+    Controls c{className, {}};
+    EnumChildWindows(installer, collectControl, reinterpret_cast<LPARAM>(&c));
+    return c.found;
+}
+
+// "&Light the cube" shows as "Light the cube".
+std::wstring withoutMnemonic(std::wstring text) {
+    for (size_t at = text.find(L'&'); at != std::wstring::npos; at = text.find(L'&', at))
+        text.erase(at, 1);
+    return text;
+}
+
+HWND lightButton(HWND installer) {
+    for (const Control& button : controls(installer, L"Button"))
+        if (withoutMnemonic(button.text) == kLightButton)
+            return button.window;
+    return nullptr;
+}
+
+// The message box the installer shows, owned by its window.
+struct BoxSearch {
+    HWND owner;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK findBox(HWND window, LPARAM search) {
+    BoxSearch& s = *reinterpret_cast<BoxSearch*>(search);
+    wchar_t className[32] = L"";
+    GetClassNameW(window, className, 32);
+    if (lstrcmpW(className, L"#32770") == 0 && GetWindow(window, GW_OWNER) == s.owner &&
+        IsWindowVisible(window)) {
+        s.found = window;
+        return FALSE;
+    }
+    return TRUE;
 }
 
 std::vector<std::wstring> entries(HWND list) {
@@ -93,8 +169,26 @@ std::vector<std::wstring> entries(HWND list) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 && !(argc == 4 && std::string(argv[2]) == "--pick")) {
-        std::fprintf(stderr, "usage: port_page CAPTION [--pick ENTRY]\n");
+    std::string pick, leave = "next";
+    std::vector<std::string> lightUntil;
+    bool usable = argc >= 2;
+    for (int i = 2; usable && i < argc; i += 2) {
+        const std::string option = argv[i];
+        usable = i + 1 < argc;
+        if (!usable)
+            break;
+        if (option == "--pick")
+            pick = argv[i + 1];
+        else if (option == "--light")
+            lightUntil.push_back(argv[i + 1]);
+        else if (option == "--then")
+            leave = argv[i + 1];
+        else
+            usable = false;
+    }
+    if (!usable || (leave != "next" && leave != "back" && leave != "cancel")) {
+        std::fprintf(stderr, "usage: port_page CAPTION [--pick ENTRY] [--light UNTIL]... "
+                             "[--then next|back|cancel]\n");
         return 2;
     }
     const std::wstring caption = wide(argv[1]);
@@ -146,17 +240,88 @@ int main(int argc, char** argv) {
                                      ? utf8(shown[selected]).c_str()
                                      : "(none)");
 
-    if (argc == 4) {
-        const std::wstring pick = wide(argv[3]);
+    if (!pick.empty()) {
         const LRESULT index = SendMessageW(list, CB_FINDSTRINGEXACT, (WPARAM)-1,
-                                           reinterpret_cast<LPARAM>(pick.c_str()));
+                                           reinterpret_cast<LPARAM>(wide(pick.c_str()).c_str()));
         if (index == CB_ERR) {
-            std::printf("error no entry '%s'\n", argv[3]);
+            std::printf("error no entry '%s'\n", pick.c_str());
             return 1;
         }
         SendMessageW(list, CB_SETCURSEL, index, 0);
     }
     std::fflush(stdout);
+
+    // The status line is the label whose text a press changes.
+    HWND status = nullptr;
+    std::wstring statusText;
+    bool probed = false;
+    for (const std::string& until : lightUntil) {
+        HWND button = lightButton(installer);
+        if (!button) {
+            std::printf("error no button '%s'\n", utf8(kLightButton).c_str());
+            return 1;
+        }
+        std::vector<Control> before = controls(installer, L"Static");
+        press(button);
+        const std::wstring wanted = wide(until.c_str());
+        bool reached = false;
+        while (!reached && inTime()) {
+            Sleep(20);
+            if (!status) {
+                for (const Control& label : before)
+                    if (windowText(label.window) != label.text)
+                        status = label.window;
+                if (!status)
+                    continue;
+            }
+            const std::wstring now = windowText(status);
+            if (now == statusText)
+                continue;
+            statusText = now;
+            std::printf("status %s\n", utf8(now).c_str());
+            if (!probed) {
+                SendMessageW(installer, WM_NULL, 0, 0);
+                std::printf("answered with status %s\n", utf8(windowText(status)).c_str());
+                probed = true;
+            }
+            std::fflush(stdout);
+            reached = now.compare(0, wanted.size(), wanted) == 0;
+        }
+        if (!reached) {
+            std::printf("error the status line never began with '%s'\n", until.c_str());
+            return 1;
+        }
+    }
+
+    if (leave == "back") {
+        press(GetDlgItem(installer, kBackButton));
+        while (visibleComboBox(installer) && inTime())
+            Sleep(kStepMs);
+        // Stay on the folder page until told to go on, so that the caller sees what leaving
+        // the port page did (going on to it again would end a test left running).
+        std::printf("left the page\n");
+        std::fflush(stdout);
+        char ignored = 0;
+        DWORD count = 0;
+        while (ignored != '\n' &&
+               ReadFile(GetStdHandle(STD_INPUT_HANDLE), &ignored, 1, &count, nullptr) &&
+               count > 0) {
+        }
+    } else if (leave == "cancel") {
+        press(GetDlgItem(installer, kCancelButton));
+        BoxSearch box{installer};
+        while (!box.found && inTime()) {
+            Sleep(kStepMs);
+            EnumWindows(findBox, reinterpret_cast<LPARAM>(&box));
+        }
+        if (!box.found) {
+            std::printf("error no box asked whether to quit\n");
+            return 1;
+        }
+        PostMessageW(box.found, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+        while (IsWindow(installer) && inTime())
+            Sleep(kStepMs);
+    }
 
     // Install, then Finish; slowly enough that one press lands on one page.
     while (IsWindow(installer) && inTime()) {
