@@ -81,10 +81,8 @@ DWORD WINAPI finishLateWrite(LPVOID) {
     ZeroMemory(&own, sizeof own);
     own.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     DWORD written = 0;
-    if (!realWriteFile(lateWrite.port, lateWrite.data, lateWrite.length, NULL, &own) &&
-        GetLastError() != ERROR_IO_PENDING)
-        written = 0;
-    else
+    if (realWriteFile(lateWrite.port, lateWrite.data, lateWrite.length, NULL, &own) ||
+        GetLastError() == ERROR_IO_PENDING)
         GetOverlappedResult(lateWrite.port, &own, &written, TRUE);
     realCloseHandle(own.hEvent);
     lateWrite.request->InternalHigh = written;

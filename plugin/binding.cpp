@@ -82,16 +82,6 @@ static const char kLibraryName[] = "lumolink.dll";
 // This plugin's own file, whichever handle the host put into the record.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
-// Loads the library from one full path. Where the platform can (kernel32 then has
-// AddDllDirectory), the library's own imports are looked for only beside it and in the system
-// folder; otherwise the search for them starts beside it.
-static HMODULE load_library_at(const char* path) {
-    static const DWORD kSafeSearch =
-        LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
-    bool safeSearch = GetProcAddress(GetModuleHandleA("kernel32.dll"), "AddDllDirectory") != NULL;
-    return LoadLibraryExA(path, NULL, safeSearch ? kSafeSearch : LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
 // Where the library belongs, in the order they are tried: beside the player's program (where
 // the installer puts it), the system folders, beside this plugin (where people who install by
 // hand put it). Never the current folder, which follows the player's Open dialog into
@@ -120,12 +110,18 @@ static bool library_path(LibraryPlace place, char* path) {
     return length < kPathSize && path_in_folder(path, path, length, kLibraryName);
 }
 
+// Each place is loaded by its full path. Where the platform can (kernel32 then has
+// AddDllDirectory), the library's own imports are looked for only beside it and in the system
+// folder; otherwise the search for them starts beside it.
 static HMODULE load_cube_library(void) {
+    bool safeSearch = GetProcAddress(GetModuleHandleA("kernel32.dll"), "AddDllDirectory") != NULL;
+    DWORD flags = safeSearch ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
+                             : LOAD_WITH_ALTERED_SEARCH_PATH;
     char path[kPathSize];
     for (int place = 0; place < kPlaceCount; ++place) {
         if (!library_path((LibraryPlace)place, path))
             continue;
-        HMODULE library = load_library_at(path);
+        HMODULE library = LoadLibraryExA(path, NULL, flags);
         if (library != NULL)
             return library;
     }

@@ -11,7 +11,8 @@ bool path_in_folder(char* path, const char* folder, size_t folderLength, const c
         return false;
     }
     memmove(path, folder, folderLength);
-    path[folderLength] = '\\';
+    if (!separated)
+        path[folderLength] = '\\';
     memcpy(path + nameAt, name, nameSize);
     return true;
 }

@@ -194,6 +194,13 @@ class Installer : public ::testing::Test {
         args.insert(args.end(), switches.begin(), switches.end());
         return wine32::wine(args);
     }
+    // A silent install into the player's folder, with `port` (a /COM= switch) unless empty.
+    static wine32::Result installSilently(const PlayerFolder& player, const std::string& port) {
+        std::vector<std::string> switches{"/S", "/D=" + player.windows()};
+        if (!port.empty())
+            switches.insert(switches.begin() + 1, port);
+        return install(switches);
+    }
 
     // A silent install (with `port`, a /COM= switch, unless empty) that must end with
     // `exitCode` and leave the player's folder, its files' permissions and the registry as
@@ -201,10 +208,7 @@ class Installer : public ::testing::Test {
     static void expectRefused(const PlayerFolder& player, const std::string& port, int exitCode) {
         auto before = tree(player.path());
         takeGrants();
-        std::vector<std::string> switches{"/S", "/D=" + player.windows()};
-        if (!port.empty())
-            switches.insert(switches.begin() + 1, port);
-        wine32::Result setup = install(switches);
+        wine32::Result setup = installSilently(player, port);
         EXPECT_EQ(setup.exitCode, exitCode) << setup.output;
         EXPECT_EQ(tree(player.path()), before);
         EXPECT_FALSE(keyExists(kUninstallKey));
@@ -298,10 +302,7 @@ TEST_F(Installer, SilentInstallLeavesASettingsFileTheMachinesUsersMayChangeAndKe
             player.writeSettings(c.existing);
         takeGrants();
 
-        std::vector<std::string> switches{"/S", "/D=" + player.windows()};
-        if (*c.port)
-            switches.insert(switches.begin() + 1, c.port);
-        wine32::Result setup = install(switches);
+        wine32::Result setup = installSilently(player, c.port);
         ASSERT_EQ(setup.exitCode, 0) << setup.output;
         EXPECT_TRUE(harness::fileExists(player.plugins() + "/lumo.dll"));
 
