@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "waveform.h"
+
 // Samples held as signed 16-bit whatever the file had: an 8-bit sample u is stored as
 // (u - 128) << 8, which keeps its top 8 bits exactly.
 struct Audio {
@@ -26,14 +28,6 @@ bool parseWav(const std::vector<unsigned char>& bytes, Audio* audio, std::string
 
 // Reads and parses a file; the error names what went wrong, not the file.
 bool loadWav(const std::string& path, Audio* audio, std::string* error);
-
-// The byte the player puts in the waveform data for one sample: its top 8 bits in two's
-// complement, so silence is 0 and a small negative sample is 255.
-inline unsigned char waveformByte(std::int16_t sample) {
-    return (unsigned char)(sample >> 8);
-}
-
-static const int kBlockSamples = 576;
 
 // One channel's 576 waveform bytes starting at sample frame `start`. A mono source feeds the
 // same samples to both channels; samples past the end are silence.

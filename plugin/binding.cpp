@@ -2,6 +2,7 @@
 #include "globals.h"
 #include "frames.h"
 #include "module_path.h"
+#include "port_reason.h"
 
 HMODULE myLib = NULL;
 OpenEntry initP = NULL;
@@ -37,31 +38,9 @@ static void show_error(const char* text) {
     MessageBoxA(g_mod->hwndParent, text, "Error", MB_OK);
 }
 
-struct OpenFailure {
-    DWORD error;
-    const char* reason;
-};
-
-// Why a port did not open, from the library's last error. Anything else is shown by number.
-static const OpenFailure kOpenFailures[] = {
-    {ERROR_FILE_NOT_FOUND, "there is no such port"},                   // no device of that name
-    {ERROR_PATH_NOT_FOUND, "there is no such port"},                   // likewise, for some names
-    {ERROR_ACCESS_DENIED, "another program is using it"},              // Windows: held elsewhere
-    {ERROR_SHARING_VIOLATION, "another program is using it"},          // Wine: held elsewhere
-    {ERROR_NOT_SUPPORTED, "it is not a serial port the cube can use"}, // refused 19200 8N1
-};
-enum { kOpenFailureCount = sizeof kOpenFailures / sizeof kOpenFailures[0] };
-
 static void show_open_failure(DWORD error) {
     char text[kMessageSize];
-    for (int i = 0; i < kOpenFailureCount; ++i) {
-        if (kOpenFailures[i].error == error) {
-            wsprintfA(text, "Cannot open COM%d: %s", config_com, kOpenFailures[i].reason);
-            show_error(text);
-            return;
-        }
-    }
-    wsprintfA(text, "Cannot open COM%d (error %lu)", config_com, error);
+    port_open_failure_text(text, sizeof text, config_com, error);
     show_error(text);
 }
 

@@ -1,6 +1,6 @@
-// Paths of files that lie in a known folder: the settings beside the plugin, the cube library
-// beside the player's program, in the system folders or beside the plugin. Platform-free so
-// the native unit tests can try every length.
+// Paths of files that lie in a known folder: the settings beside the plugin or the listener,
+// the cube library beside the program that loads it, in the system folders or beside the
+// plugin. Platform-free so the native unit tests can try every length.
 #pragma once
 
 #include <stddef.h>

@@ -1,5 +1,5 @@
-// The activity level of one channel of the host's waveform. Platform-free: the plugin, the
-// native unit tests and the benchmarks share it.
+// The activity level of one channel of the player's waveform. Platform-free: the plugin, the
+// listener, the native unit tests and the benchmarks share it.
 #pragma once
 
 enum {
