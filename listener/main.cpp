@@ -1,0 +1,121 @@
+// lumolisten.exe: lights the cube from whatever the PC plays, from the tray.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "command_line.h"
+#include "cube.h"
+#include "devices.h"
+#include "modes.h"
+#include "report.h"
+#include "settings.h"
+#include "sound_feed.h"
+#include "text.h"
+#include "tray.h"
+
+enum { kExitStopped = 0, kExitTrouble = 1, kExitBadCommandLine = 2 };
+
+static std::vector<std::string> arguments() {
+    std::vector<std::string> args;
+    int count = 0;
+    LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (list == NULL)
+        return args;
+    for (int i = 1; i < count; ++i)
+        args.push_back(utf8(list[i]));
+    LocalFree(list);
+    return args;
+}
+
+// A mistake on the command line is told where the one who typed it looks: standard output
+// when it goes somewhere, else the console the program was started from, if any.
+static void tellMistake(const std::string& text) {
+    std::string line = "lumolisten: " + text;
+    if (outputRedirected()) {
+        writeOutputLine(line);
+        return;
+    }
+    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+        std::wstring shown = wide("\r\n" + line + "\r\n");
+        DWORD written = 0;
+        WriteConsoleW(GetStdHandle(STD_OUTPUT_HANDLE), shown.c_str(), (DWORD)shown.size(), &written,
+                      NULL);
+        FreeConsole();
+    }
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    CommandLine options;
+    std::string mistake;
+    if (!parseCommandLine(arguments(), &options, &mistake)) {
+        tellMistake(mistake);
+        return kExitBadCommandLine;
+    }
+
+    // One listener per user: a second start leaves the first and its port alone.
+    HANDLE instanceMutex = CreateMutexW(NULL, FALSE, L"Local\\lumolisten");
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        writeOutputLine("Lumo Listen is already running; this copy leaves it alone");
+        CloseHandle(instanceMutex);
+        return kExitStopped;
+    }
+
+    ListenSettings settings = loadSettings();
+    if (options.mode)
+        settings.mode = *options.mode;
+    if (options.port)
+        settings.port = *options.port;
+    CoInitializeEx(NULL, COINIT_MULTITHREADED);
+    if (options.device) {
+        std::vector<std::string> names;
+        IMMDeviceEnumerator* enumerator = createDeviceEnumerator();
+        if (enumerator) {
+            names = recordingDeviceNames(enumerator);
+            enumerator->Release();
+        }
+        if (std::find(names.begin(), names.end(), *options.device) == names.end()) {
+            tellMistake(unknownDeviceMessage(*options.device, names));
+            CoUninitialize();
+            CloseHandle(instanceMutex);
+            return kExitBadCommandLine;
+        }
+        settings.device = *options.device;
+    }
+
+    setStatusMode(modeOf(settings.mode).name);
+    setStatusPort(settings.port);
+    setStatusListening(sourceTitle(settings.device));
+    bool trayUp = createTray(instance, settings);
+    tellNews(std::string("Lumo Listen: ") + modeOf(settings.mode).name + " on COM" +
+             std::to_string(settings.port) + ", listening to " +
+             (settings.device.empty() ? std::string("what this PC plays") : settings.device));
+
+    std::string libraryProblem;
+    bool cubeBound = loadCubeLibrary(&libraryProblem);
+    if (!cubeBound)
+        tellFailure(libraryProblem + ": put lumolink.dll beside lumolisten.exe");
+
+    static SoundFeed feed;
+    startCapture(settings.device, &feed);
+    if (cubeBound)
+        startCube(settings.mode, settings.port, &feed);
+    if (trayUp) {
+        runTray(options.seconds ? *options.seconds : 0);
+        removeTray();
+    } else {
+        // No desktop to show an icon on: run for the time asked, or until the session ends.
+        tellFailure("There is no tray to show the icon in");
+        if (options.seconds)
+            Sleep((DWORD)(*options.seconds * 1000));
+        stopCube();
+        stopCapture();
+    }
+    CoUninitialize();
+    CloseHandle(instanceMutex);
+    return cubeBound ? kExitStopped : kExitTrouble;
+}

@@ -1,0 +1,54 @@
+// The sound's way from the PC's mixer to the bytes the player hands a plugin: one channel (front
+// left) out of whatever the device mixes, at 44.1 kHz, as the top 8 bits of 16-bit samples; the
+// newest 576 of them make a block. The mix format is read once and converted here; nothing after
+// this point knows of bits, channels or rates. Platform-free.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "waveform.h"
+
+enum { kPlayerRate = 44100 };
+
+struct MixFormat {
+    enum Encoding { kInt16, kInt24, kInt32, kFloat32 } encoding = kFloat32;
+    int channels = 2;  // 1 to 8; channel 0 is front left
+    int rate = 48000;  // frames a second
+    int frameSize = 8; // bytes a frame, all channels (a device may pad a sample)
+};
+
+// Whether a device's format is one this feed reads.
+bool mixFormatUsable(const MixFormat& format);
+
+class SoundFeed {
+  public:
+    SoundFeed();
+
+    // A new source: its format, and a fresh start (silence, no partial resampling step).
+    void start(const MixFormat& format);
+    // `frames` frames in the format given to start(). A packet the platform flags as silent is
+    // silence whatever its bytes hold.
+    void push(const unsigned char* data, std::size_t frames, bool silent);
+    // So much silence as the source would have delivered in `milliseconds`: while nothing plays,
+    // a loopback source delivers nothing at all, and the cube must go dark, not freeze.
+    void pushSilence(double milliseconds);
+    // Everything silent at once: the source has gone.
+    void clear();
+    // The newest 576 samples of channel 0, as waveform bytes.
+    void newestBlock(unsigned char out[kBlockSamples]) const;
+
+  private:
+    float channelZero(const unsigned char* frame) const;
+    void addSample(float value); // one sample at the device's rate
+    void addPlayerSample(std::int16_t sample);
+
+    mutable std::mutex mutex_;
+    MixFormat format_;
+    double step_ = 1.0;     // device samples per player sample
+    double position_ = 0.0; // where the next player sample lies after previous_, in steps of 1
+    float previous_ = 0.0f; // the last device sample
+    unsigned char ring_[kBlockSamples];
+    std::size_t next_ = 0; // where the next byte goes: the oldest byte
+};
