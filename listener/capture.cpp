@@ -257,8 +257,8 @@ class Capture {
             capture_ = NULL;
             close();
             loopbackRefused_ = true;
-            tellFailure("What this PC plays cannot be listened to here (" + hresultText(result) +
-                        "); listening to the default recording device instead");
+            tellFailure("Cannot hear what this PC plays here; listening to the default recording "
+                        "device instead");
             open();
             return;
         }
@@ -272,6 +272,7 @@ class Capture {
         }
         feed_->start(format);
         currentId_ = id;
+        currentName_ = name;
         lastPacket_ = lastQuiet_ = GetTickCount();
         lastDefaultCheck_ = lastPacket_;
         problem_.clear();
@@ -288,6 +289,7 @@ class Capture {
                            "until it lets go",
                     kBusyRetryMs);
         else if (result == AUDCLNT_E_DEVICE_INVALIDATED || result == E_NOTFOUND ||
+                 result == AUDCLNT_E_ENDPOINT_CREATE_FAILED || // a device half gone
                  result == HRESULT_FROM_WIN32(ERROR_NOT_FOUND))
             trouble("The sound device " + name + " went away; the cube stays dark until it is back",
                     kRetryMs);
@@ -354,10 +356,10 @@ class Capture {
     }
 
     void lost(HRESULT result) {
-        std::string name = listening_;
+        std::string name = currentName_;
         close();
         feed_->clear();
-        failed(result, name.empty() ? sourceTitle(device_) : name);
+        failed(result, name);
     }
 
     // What this PC plays follows the default output: headphones plugged in, a USB headset.
@@ -385,6 +387,7 @@ class Capture {
     IAudioClient* client_ = NULL;
     IAudioCaptureClient* capture_ = NULL;
     std::wstring currentId_;
+    std::string currentName_; // as Windows names the device listened to
     bool loopbackRefused_ = false;
     DWORD retryAt_ = 0;
     DWORD lastPacket_ = 0;

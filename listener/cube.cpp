@@ -98,9 +98,30 @@ static bool stopWanted = false;
 static std::thread cubeThread;
 static std::atomic<bool> cubeFinished{false};
 
-// The player's plugin window, while a mode of it runs.
+static const char kPluginWindowClass[] = "LED-Lumo Visualisation";
+
+static BOOL CALLBACK findPluginWindow(HWND window, LPARAM found) {
+    char name[sizeof kPluginWindowClass + 1];
+    if (GetClassNameA(window, name, sizeof name) > 0 && lstrcmpA(name, kPluginWindowClass) == 0) {
+        *(bool*)found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static BOOL CALLBACK findPluginWindowIn(HWND topLevel, LPARAM found) {
+    findPluginWindow(topLevel, found);
+    if (!*(bool*)found)
+        EnumChildWindows(topLevel, findPluginWindow, found);
+    return *(bool*)found ? FALSE : TRUE;
+}
+
+// The player's plugin window, while a mode of it runs: a child of whatever frame the player
+// gave it, however deep.
 static bool pluginRunning() {
-    return FindWindowA("LED-Lumo Visualisation", NULL) != NULL;
+    bool found = false;
+    EnumWindows(findPluginWindowIn, (LPARAM)&found);
+    return found;
 }
 
 class CubeRun {

@@ -70,16 +70,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         settings.mode = *options.mode;
     if (options.port)
         settings.port = *options.port;
+    // The cube library first: a machine without it still gets its icon and the reason.
+    std::string libraryProblem;
+    bool cubeBound = loadCubeLibrary(&libraryProblem);
     CoInitializeEx(NULL, COINIT_MULTITHREADED);
+    // Kept for the tray's menu of recording devices.
+    IMMDeviceEnumerator* enumerator = createDeviceEnumerator();
     if (options.device) {
         std::vector<std::string> names;
-        IMMDeviceEnumerator* enumerator = createDeviceEnumerator();
-        if (enumerator) {
+        if (enumerator)
             names = recordingDeviceNames(enumerator);
-            enumerator->Release();
-        }
         if (std::find(names.begin(), names.end(), *options.device) == names.end()) {
             tellMistake(unknownDeviceMessage(*options.device, names));
+            if (enumerator)
+                enumerator->Release();
             CoUninitialize();
             CloseHandle(instanceMutex);
             return kExitBadCommandLine;
@@ -90,13 +94,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     setStatusMode(modeOf(settings.mode).name);
     setStatusPort(settings.port);
     setStatusListening(sourceTitle(settings.device));
-    bool trayUp = createTray(instance, settings);
+    bool trayUp = createTray(instance, settings, enumerator);
     tellNews(std::string("Lumo Listen: ") + modeOf(settings.mode).name + " on COM" +
              std::to_string(settings.port) + ", listening to " +
              (settings.device.empty() ? std::string("what this PC plays") : settings.device));
-
-    std::string libraryProblem;
-    bool cubeBound = loadCubeLibrary(&libraryProblem);
     if (!cubeBound)
         tellFailure(libraryProblem + ": put lumolink.dll beside lumolisten.exe");
 
@@ -115,6 +116,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         stopCube();
         stopCapture();
     }
+    if (enumerator)
+        enumerator->Release();
     CoUninitialize();
     CloseHandle(instanceMutex);
     return cubeBound ? kExitStopped : kExitTrouble;

@@ -34,6 +34,7 @@ static HICON litIcon = NULL, darkIcon = NULL;
 static bool iconShown = false;
 static bool stopping = false;
 static ListenSettings chosen;
+static IMMDeviceEnumerator* devices = NULL;
 // What the menu offered when it was last opened, by command.
 static std::vector<PortEntry> menuPorts;
 static std::vector<std::string> menuDevices;
@@ -162,11 +163,8 @@ static void showMenu() {
     AppendMenuW(sources, MF_STRING | (chosen.device.empty() ? MF_CHECKED : 0), kMenuDevice,
                 L"What this PC plays");
     menuDevices.clear();
-    IMMDeviceEnumerator* enumerator = createDeviceEnumerator();
-    if (enumerator) {
-        menuDevices = recordingDeviceNames(enumerator);
-        enumerator->Release();
-    }
+    if (devices)
+        menuDevices = recordingDeviceNames(devices);
     if (!menuDevices.empty())
         AppendMenuW(sources, MF_SEPARATOR, 0, NULL);
     for (size_t i = 0; i < menuDevices.size() && i + 1 < kMenuLight - kMenuDevice; ++i)
@@ -194,6 +192,8 @@ static void stop() {
     if (stopping)
         return;
     stopping = true;
+    // An open menu runs a loop of its own that would keep the program alive.
+    EndMenu();
     KillTimer(trayWindow, kQuitTimer);
     stopCube();
     stopCapture();
@@ -271,8 +271,10 @@ static LRESULT CALLBACK trayProcedure(HWND window, UINT message, WPARAM wParam, 
     }
 }
 
-bool createTray(HINSTANCE instance, const ListenSettings& settings) {
+bool createTray(HINSTANCE instance, const ListenSettings& settings,
+                IMMDeviceEnumerator* enumerator) {
     chosen = settings;
+    devices = enumerator;
     taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = trayProcedure;

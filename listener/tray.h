@@ -5,10 +5,14 @@
 
 #include <windows.h>
 
+#include <mmdeviceapi.h>
+
 #include "settings.h"
 
-// The window and the icon. False when there is no window (no desktop at all).
-bool createTray(HINSTANCE instance, const ListenSettings& settings);
+// The window and the icon; the menu lists the recording devices `enumerator` finds (it may be
+// null: no audio service). False when there is no window (no desktop at all).
+bool createTray(HINSTANCE instance, const ListenSettings& settings,
+                IMMDeviceEnumerator* enumerator);
 // The message loop, until Quit from the menu, the session's end, or `seconds` (0: no limit).
 // Returns when the cube's port is closed.
 void runTray(double seconds);
