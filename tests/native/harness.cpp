@@ -394,7 +394,7 @@ int Process::finish(milliseconds timeout) {
 
 // ---- Windows programs ----
 
-static Process::Options wineOptions(const std::string& cwd) {
+Process::Options wineOptions(const std::string& cwd) {
     Process::Options options;
     options.cwd = cwd;
     options.environment.push_back("WINEPREFIX=" + winePrefix());
@@ -403,8 +403,7 @@ static Process::Options wineOptions(const std::string& cwd) {
     return options;
 }
 
-static std::vector<std::string> wineCommand(const std::string& exe,
-                                            const std::vector<std::string>& args) {
+std::vector<std::string> wineCommand(const std::string& exe, const std::vector<std::string>& args) {
     std::vector<std::string> argv = {build().wine, exe};
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;

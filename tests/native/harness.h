@@ -161,6 +161,11 @@ class Process {
     // The next line of output (without CR LF), or false once the deadline passed or it ended.
     bool readLine(std::string* line, std::chrono::steady_clock::time_point deadline);
     bool waitForText(const std::string& needle, milliseconds timeout = std::chrono::seconds(10));
+    // Takes in whatever output has arrived, without waiting.
+    void readAvailable() {
+        while (readMore(0)) {
+        }
+    }
     // Closes stdin and waits for the exit code; -1 if it had to be killed.
     int finish(milliseconds timeout = std::chrono::seconds(20));
     const std::string& output() const { return output_; }
@@ -176,6 +181,11 @@ class Process {
     std::string output_;
     std::string description_;
 };
+
+// How a Windows program of the build under test is started: its command line (the build's Wine
+// loader first) and its options (its prefix, run in `cwd`; add to environment as needed).
+std::vector<std::string> wineCommand(const std::string& exe, const std::vector<std::string>& args);
+Process::Options wineOptions(const std::string& cwd);
 
 // A program of the build under test, run to its end in `cwd` with stdin empty: its exit code
 // and its output (stdout and stderr, line ends without CR). A program still running after
