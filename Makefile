@@ -13,12 +13,13 @@ all: dist
 deps:
 	@scripts/ensure-deps $(tests_flag)
 
-# The shipped 32-bit DLLs, the installer, the zip for installing by hand and SHA256SUMS of all.
+# The shipped 32-bit DLLs and listener, the installer, the zip for installing by hand and
+# SHA256SUMS of all.
 dist: deps
 	@scripts/build-preset win32 $(tests_flag)
 	@mkdir -p dist
-	@for dll in lumolink.dll lumo.dll; do \
-	    [ ! -f build/win32/bin/$$dll ] || cp build/win32/bin/$$dll dist/; done
+	@for file in lumolink.dll lumo.dll lumolisten.exe; do \
+	    [ ! -f build/win32/bin/$$file ] || cp build/win32/bin/$$file dist/; done
 	@scripts/package build/win32 dist
 	@echo "dist/: $$(cd dist && ls)"
 

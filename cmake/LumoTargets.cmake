@@ -18,11 +18,18 @@ if(WIN32)
     set_target_properties(${target} PROPERTIES PREFIX "")
   endfunction()
 
-  # What Explorer shows under a DLL's Properties: the project's version, a description, the
-  # product name and the copyright line.
+  # What Explorer shows under a DLL's or a program's Properties: the project's version, a
+  # description, the product name and the copyright line.
   function(lumo_version_resource target description)
     set(LUMO_FILE_DESCRIPTION "${description}")
-    set(LUMO_ORIGINAL_FILENAME "${target}.dll")
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+      set(LUMO_ORIGINAL_FILENAME "${target}.exe")
+      set(LUMO_FILE_TYPE VFT_APP)
+    else()
+      set(LUMO_ORIGINAL_FILENAME "${target}.dll")
+      set(LUMO_FILE_TYPE VFT_DLL)
+    endif()
     configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in
                    ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc @ONLY)
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
