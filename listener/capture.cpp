@@ -35,6 +35,10 @@ enum {
     kBusyRetryMs = 2000,    // a device another program holds in exclusive mode
     kDefaultCheckMs = 1500, // notifications can be missed; the default is also looked at
     kBufferHns = 2000000,   // 200 ms of sound buffered by the platform
+    // A recording device sends packets all the time, silence too. One that has sent none for
+    // this long has stopped without a word (Wine's, when its source goes away): open it again,
+    // which tells the user if it is really gone.
+    kStalledMs = 2000,
 };
 
 std::string sourceTitle(const std::string& device) {
@@ -273,6 +277,7 @@ class Capture {
         feed_->start(format);
         currentId_ = id;
         currentName_ = name;
+        loopback_ = loopback;
         lastPacket_ = lastQuiet_ = GetTickCount();
         lastDefaultCheck_ = lastPacket_;
         problem_.clear();
@@ -353,6 +358,11 @@ class Capture {
             feed_->pushSilence(now - lastQuiet_);
             lastQuiet_ = now;
         }
+        if (!loopback_ && now - lastPacket_ >= kStalledMs) {
+            close();
+            feed_->clear();
+            retryAt_ = now;
+        }
     }
 
     void lost(HRESULT result) {
@@ -389,6 +399,7 @@ class Capture {
     std::wstring currentId_;
     std::string currentName_; // as Windows names the device listened to
     bool loopbackRefused_ = false;
+    bool loopback_ = false; // the capture open now hears an output, which is silent by not sending
     DWORD retryAt_ = 0;
     DWORD lastPacket_ = 0;
     DWORD lastQuiet_ = 0;
