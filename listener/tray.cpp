@@ -149,7 +149,7 @@ static void showMenu() {
     HMENU menu = CreatePopupMenu();
     for (int i = 0; i < kListenModeCount; ++i)
         AppendMenuW(menu, MF_STRING | (kListenModes[i].pattern == chosen.mode ? MF_CHECKED : 0),
-                    kMenuMode + i, wide(kListenModes[i].name).c_str());
+                    kMenuMode + i, (L"&" + wide(kListenModes[i].name)).c_str());
     AppendMenuW(menu, MF_SEPARATOR, 0, NULL);
 
     HMENU ports = CreatePopupMenu();
@@ -157,7 +157,7 @@ static void showMenu() {
     for (size_t i = 0; i < menuPorts.size() && i < kMenuDevice - kMenuPort; ++i)
         AppendMenuW(ports, MF_STRING | (menuPorts[i].number == chosen.port ? MF_CHECKED : 0),
                     kMenuPort + i, wide(portTitle(menuPorts[i])).c_str());
-    AppendMenuW(menu, MF_POPUP, (UINT_PTR)ports, L"Port");
+    AppendMenuW(menu, MF_POPUP, (UINT_PTR)ports, L"&Port");
 
     HMENU sources = CreatePopupMenu();
     AppendMenuW(sources, MF_STRING | (chosen.device.empty() ? MF_CHECKED : 0), kMenuDevice,
@@ -170,13 +170,13 @@ static void showMenu() {
     for (size_t i = 0; i < menuDevices.size() && i + 1 < kMenuLight - kMenuDevice; ++i)
         AppendMenuW(sources, MF_STRING | (menuDevices[i] == chosen.device ? MF_CHECKED : 0),
                     kMenuDevice + 1 + i, wide(menuDevices[i]).c_str());
-    AppendMenuW(menu, MF_POPUP, (UINT_PTR)sources, L"Listen to");
+    AppendMenuW(menu, MF_POPUP, (UINT_PTR)sources, L"Listen &to");
     AppendMenuW(menu, MF_SEPARATOR, 0, NULL);
-    AppendMenuW(menu, MF_STRING, kMenuLight, L"Light the cube");
+    AppendMenuW(menu, MF_STRING, kMenuLight, L"Light the &cube");
     AppendMenuW(menu, MF_STRING | (startsWithWindows() ? MF_CHECKED : 0), kMenuStartWithWindows,
-                L"Start with Windows");
+                L"Start with &Windows");
     AppendMenuW(menu, MF_SEPARATOR, 0, NULL);
-    AppendMenuW(menu, MF_STRING, kMenuQuit, L"Quit");
+    AppendMenuW(menu, MF_STRING, kMenuQuit, L"&Quit");
 
     POINT at;
     GetCursorPos(&at);
