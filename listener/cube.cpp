@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "cube_exports.h"
 #include "level.h"
 #include "module_path.h"
 #include "modes.h"
@@ -24,21 +25,6 @@ static CloseEntry closePort = NULL;
 static PatternEntry patternEntries[kPatternCount] = {NULL, NULL, NULL};
 static SendCharEntry sendChar = NULL;
 
-struct EntryPoint {
-    const char* exportName;
-    const char* failureMessage; // the plugin's words
-};
-
-static const EntryPoint kEntryPoints[] = {
-    {"Open", "Cannot load init function"},             // openPort
-    {"Close", "Cannot load exit function"},            // closePort
-    {"setStar", "Cannot load setStar function"},       // kPatternStar
-    {"setLevel", "Cannot load setLevel function"},     // kPatternLevels
-    {"setNewStar", "Cannot load setNewStar function"}, // kPatternNewStar
-    {"sendChar", "Cannot load sendChar function"},     // sendChar
-};
-enum { kEntryPointCount = sizeof kEntryPoints / sizeof kEntryPoints[0] };
-
 template <typename Entry> static Entry entry(FARPROC address) {
     return reinterpret_cast<Entry>(reinterpret_cast<void (*)(void)>(address));
 }
@@ -49,31 +35,31 @@ bool loadCubeLibrary(std::string* error) {
     char path[kPathSize];
     DWORD length = GetModuleFileNameA(NULL, path, kPathSize);
     HMODULE library = NULL;
-    if (length > 0 && length < kPathSize && path_beside(path, "lumolink.dll"))
+    if (length > 0 && length < kPathSize && path_beside(path, kCubeLibraryName))
         library = LoadLibraryExA(path, NULL,
                                  LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Without the safe search flags (a Windows without the update that brought them).
     if (library == NULL && length > 0 && path[0] != '\0')
         library = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (library == NULL) {
-        *error = "Cannot load lumolink.dll";
+        *error = kCubeLibraryMissing;
         return false;
     }
-    FARPROC found[kEntryPointCount];
-    for (int i = 0; i < kEntryPointCount; ++i) {
-        found[i] = GetProcAddress(library, kEntryPoints[i].exportName);
+    FARPROC found[kCubeExportCount];
+    for (int i = 0; i < kCubeExportCount; ++i) {
+        found[i] = GetProcAddress(library, kCubeExports[i].exportName);
         if (found[i] == NULL) {
-            *error = kEntryPoints[i].failureMessage;
+            *error = kCubeExports[i].missingMessage;
             FreeLibrary(library);
             return false;
         }
     }
-    openPort = entry<OpenEntry>(found[0]);
-    closePort = entry<CloseEntry>(found[1]);
-    patternEntries[kPatternStar] = entry<PatternEntry>(found[2]);
-    patternEntries[kPatternLevels] = entry<PatternEntry>(found[3]);
-    patternEntries[kPatternNewStar] = entry<PatternEntry>(found[4]);
-    sendChar = entry<SendCharEntry>(found[5]);
+    openPort = entry<OpenEntry>(found[kExportOpen]);
+    closePort = entry<CloseEntry>(found[kExportClose]);
+    patternEntries[kPatternStar] = entry<PatternEntry>(found[kExportSetStar]);
+    patternEntries[kPatternLevels] = entry<PatternEntry>(found[kExportSetLevel]);
+    patternEntries[kPatternNewStar] = entry<PatternEntry>(found[kExportSetNewStar]);
+    sendChar = entry<SendCharEntry>(found[kExportSendChar]);
     return true;
 }
 

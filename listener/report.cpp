@@ -79,36 +79,29 @@ static void statusChanged() {
         PostMessageW(reportWindow, kStatusMessage, 0, 0);
 }
 
-void setStatusMode(const std::string& mode) {
+// Changes the status under its lock, then has the tooltip follow.
+template <typename Change> static void changeStatus(Change change) {
     {
         std::lock_guard<std::mutex> lock(statusMutex);
-        status.mode = mode;
+        change(status);
     }
     statusChanged();
+}
+
+void setStatusMode(const std::string& mode) {
+    changeStatus([&](ListenStatus& now) { now.mode = mode; });
 }
 
 void setStatusPort(int port) {
-    {
-        std::lock_guard<std::mutex> lock(statusMutex);
-        status.port = port;
-    }
-    statusChanged();
+    changeStatus([&](ListenStatus& now) { now.port = port; });
 }
 
 void setStatusListening(const std::string& listening) {
-    {
-        std::lock_guard<std::mutex> lock(statusMutex);
-        status.listening = listening;
-    }
-    statusChanged();
+    changeStatus([&](ListenStatus& now) { now.listening = listening; });
 }
 
 void setStatusLit(bool lit) {
-    {
-        std::lock_guard<std::mutex> lock(statusMutex);
-        status.lit = lit;
-    }
-    statusChanged();
+    changeStatus([&](ListenStatus& now) { now.lit = lit; });
 }
 
 ListenStatus currentStatus() {

@@ -1,5 +1,6 @@
 // The cube library, loaded by file name at run time and bound by export name.
 #include "globals.h"
+#include "cube_exports.h"
 #include "frames.h"
 #include "module_path.h"
 #include "port_reason.h"
@@ -11,22 +12,6 @@ PatternEntry setStarP = NULL;
 PatternEntry setLevelP = NULL;
 PatternEntry setNewStarP = NULL;
 SendCharEntry sendCharP = NULL;
-
-struct EntryPoint {
-    const char* exportName;
-    const char* failureMessage;
-};
-
-// Looked up in this order; the first one missing stops the binding.
-static const EntryPoint kEntryPoints[] = {
-    {"Open", "Cannot load init function"},             // initP
-    {"Close", "Cannot load exit function"},            // exitP
-    {"setStar", "Cannot load setStar function"},       // setStarP
-    {"setLevel", "Cannot load setLevel function"},     // setLevelP
-    {"setNewStar", "Cannot load setNewStar function"}, // setNewStarP
-    {"sendChar", "Cannot load sendChar function"},     // sendCharP
-};
-enum { kEntryPointCount = sizeof kEntryPoints / sizeof kEntryPoints[0] };
 
 // GetProcAddress hands out one generic type; going through void(*)(void) says on purpose that
 // the export's real signature is the one named here.
@@ -56,8 +41,6 @@ static void unbind(void) {
     sendCharP = NULL;
 }
 
-static const char kLibraryName[] = "lumolink.dll";
-
 // This plugin's own file, whichever handle the host put into the record.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -76,7 +59,7 @@ static bool library_path(LibraryPlace place, char* path) {
     case kBesidePlugin:
         length = GetModuleFileNameA(place == kBesideProgram ? NULL : (HMODULE)&__ImageBase, path,
                                     kPathSize);
-        return length > 0 && length < kPathSize && path_beside(path, kLibraryName);
+        return length > 0 && length < kPathSize && path_beside(path, kCubeLibraryName);
     case kSystemFolder:
         length = GetSystemDirectoryA(path, kPathSize);
         break;
@@ -86,7 +69,7 @@ static bool library_path(LibraryPlace place, char* path) {
     default:
         return false;
     }
-    return length < kPathSize && path_in_folder(path, path, length, kLibraryName);
+    return length < kPathSize && path_in_folder(path, path, length, kCubeLibraryName);
 }
 
 // Each place is loaded by its full path. Where the platform can (kernel32 then has
@@ -110,25 +93,25 @@ static HMODULE load_cube_library(void) {
 int Init(void) {
     myLib = load_cube_library();
     if (myLib == NULL) {
-        show_error("Cannot load lumolink.dll");
+        show_error(kCubeLibraryMissing);
         return 1;
     }
 
-    FARPROC found[kEntryPointCount];
-    for (int i = 0; i < kEntryPointCount; ++i) {
-        found[i] = GetProcAddress(myLib, kEntryPoints[i].exportName);
+    FARPROC found[kCubeExportCount];
+    for (int i = 0; i < kCubeExportCount; ++i) {
+        found[i] = GetProcAddress(myLib, kCubeExports[i].exportName);
         if (found[i] == NULL) {
-            show_error(kEntryPoints[i].failureMessage);
+            show_error(kCubeExports[i].missingMessage);
             unbind();
             return 1;
         }
     }
-    initP = entry<OpenEntry>(found[0]);
-    exitP = entry<CloseEntry>(found[1]);
-    setStarP = entry<PatternEntry>(found[2]);
-    setLevelP = entry<PatternEntry>(found[3]);
-    setNewStarP = entry<PatternEntry>(found[4]);
-    sendCharP = entry<SendCharEntry>(found[5]);
+    initP = entry<OpenEntry>(found[kExportOpen]);
+    exitP = entry<CloseEntry>(found[kExportClose]);
+    setStarP = entry<PatternEntry>(found[kExportSetStar]);
+    setLevelP = entry<PatternEntry>(found[kExportSetLevel]);
+    setNewStarP = entry<PatternEntry>(found[kExportSetNewStar]);
+    sendCharP = entry<SendCharEntry>(found[kExportSendChar]);
 
     // The user connects the cube before closing the box; only then is the port opened. A port
     // that does not open is named with its reason, and the run goes on: the library opens it

@@ -225,17 +225,6 @@ TEST(Listener, ABadCommandLineIsOneClearLineAndExitCodeTwoAndNothingIsSent) {
 
 namespace {
 
-// The Windows user's own settings file in the prefix: %APPDATA%\lumo\lumolisten.ini.
-std::string userSettingsFile() {
-    namespace fs = std::filesystem;
-    for (const fs::directory_entry& user :
-         fs::directory_iterator(harness::winePrefix() + "/drive_c/users")) {
-        if (user.path().filename() != "Public" && fs::is_directory(user.path() / "AppData"))
-            return (user.path() / "AppData/Roaming/lumo/lumolisten.ini").string();
-    }
-    return std::string();
-}
-
 // The first line a run says: the mode and port it starts with.
 std::string startLine(const ListenerFolder& folder, const std::vector<std::string>& args) {
     Listener listener(folder, args);
@@ -259,7 +248,7 @@ TEST(Listener, ItStartsFromTheUsersSettingsThenTheOnesBesideItThenCom1AndLevels)
               startLine(folder, quick));
 
     // The user's own choice wins, key by key; a choice on the command line is not saved.
-    std::string mine = userSettingsFile();
+    std::string mine = userSettingsPath();
     ASSERT_FALSE(mine.empty());
     std::filesystem::create_directories(std::filesystem::path(mine).parent_path());
     harness::writeFile(mine, "[lumolisten]\r\nMode=NewStar\r\n");

@@ -24,23 +24,6 @@ void choose(const ListenerFolder& folder, const std::string& letters) {
     EXPECT_EQ(0, chosen.exitCode) << chosen.output;
 }
 
-// The user's %APPDATA%\lumo\lumolisten.ini as text: the listener writes it in UTF-16.
-std::string userSettings() {
-    namespace fs = std::filesystem;
-    for (const fs::directory_entry& user :
-         fs::directory_iterator(harness::winePrefix() + "/drive_c/users")) {
-        fs::path file = user.path() / "AppData/Roaming/lumo/lumolisten.ini";
-        if (fs::exists(file)) {
-            std::string text;
-            for (char c : harness::readFile(file.string()))
-                if (c != '\0' && c != '\r' && (unsigned char)c < 0x80)
-                    text += c;
-            return text;
-        }
-    }
-    return std::string();
-}
-
 // Frames that arrived in the next `span`.
 std::vector<Bytes> framesDuring(Pty& pty, milliseconds span) {
     size_t from = readCubeLine(pty.bytes()).frames.size();
@@ -60,11 +43,11 @@ TEST(ListenerMenu, AChoiceTakesEffectAtOnceAndIsSavedForTheUser) {
         Listener listener(folder, {"--port", "5", "--device", "Monitor of Speakers"},
                           server.environment());
         ASSERT_TRUE(listener.waitForLine("The cube on COM5 is lit"));
-        EXPECT_EQ("", userSettings()); // the command line is not saved
+        EXPECT_EQ("", userSettingsText()); // the command line is not saved
 
         choose(folder, "s");
         ASSERT_TRUE(listener.waitForLine("Showing Star"));
-        EXPECT_NE(std::string::npos, userSettings().find("Mode=Star")) << userSettings();
+        EXPECT_NE(std::string::npos, userSettingsText().find("Mode=Star")) << userSettingsText();
         // Star's frame every 15 ms from now on, dark while nothing plays.
         std::vector<Bytes> star = framesDuring(pty, milliseconds(1000));
         EXPECT_GT(star.size(), 45u);

@@ -43,6 +43,28 @@ class ListenerFolder {
     harness::TempDir dir_;
 };
 
+// The Windows user's own settings file in the prefix, %APPDATA%\lumo\lumolisten.ini, whether
+// or not it is there.
+inline std::string userSettingsPath() {
+    namespace fs = std::filesystem;
+    std::error_code ignored;
+    for (const fs::directory_entry& user :
+         fs::directory_iterator(harness::winePrefix() + "/drive_c/users", ignored)) {
+        if (user.path().filename() != "Public" && fs::is_directory(user.path() / "AppData"))
+            return (user.path() / "AppData/Roaming/lumo/lumolisten.ini").string();
+    }
+    return std::string();
+}
+
+// Its text, as far as it is ASCII (the listener writes it in UTF-16); empty when there is none.
+inline std::string userSettingsText() {
+    std::string text;
+    for (char c : harness::readFile(userSettingsPath()))
+        if (c != '\0' && c != '\r' && (unsigned char)c < 0x80)
+            text += c;
+    return text;
+}
+
 // lumolisten.exe running with its standard output read by the test, which is where it tells
 // everything it has to tell, one line each.
 class Listener {
