@@ -42,11 +42,13 @@ clean:
 fuzz: deps
 	@scripts/fuzz 60
 
-# Benchmarks: native, and render calls under Wine against the frame's line time.
+# Benchmarks: native, render calls under Wine against the frame's line time, and the listener's
+# sound-to-light lag and share of a core.
 bench: dist win64 native
 	@scripts/bench
 
-# Every mode for 200,000 render calls (SOAK_CALLS=N to change) with cubeview checking each frame.
+# Every mode for 200,000 render calls (SOAK_CALLS=N to change) with cubeview checking each frame,
+# then the listener for ten minutes (SOAK_LISTEN_SECONDS=N) with its memory watched.
 soak: dist win64 native
 	@scripts/soak
 
