@@ -45,6 +45,13 @@ Function ConsiderFolder
   ${EndIf}
 FunctionEnd
 
+; The player's folder matters to the plugin alone.
+Function DirectoryPre
+  ${IfNot} ${SectionIsSelected} ${SEC_PLUGIN}
+    Abort
+  ${EndIf}
+FunctionEnd
+
 Function DirectoryLeave
   ${IfNot} ${FileExists} "$INSTDIR\winamp.exe"
     MessageBox MB_OK|MB_ICONEXCLAMATION "$INSTDIR does not hold Winamp's program, winamp.exe.$\r$\n$\r$\nChoose the folder Winamp is installed in."

@@ -1,6 +1,4 @@
-; The cube's COM port: the page that picks it, and writing it into every mode's section.
-
-!define SETTINGS "$INSTDIR\Plugins\lumo.ini"
+; The cube's COM port, one for both parts: the page that picks it.
 
 ; Pops "5", "COM5" or "com5"; pushes the port number, or "" when it is not one from 1 to 255.
 Function ParsePort
@@ -21,12 +19,37 @@ Function ParsePort
   Exch $0
 FunctionEnd
 
+; Pushes the port lumo already uses on this PC, or "" when none: the plugin's (lumo.ini's Star
+; section) or Lumo Listen's default (lumolisten.ini), that of a part being installed first.
+Function KnownPort
+  Push $0
+  Push $1
+  ReadINIStr $0 "${SETTINGS}" "Star" "COMPort"
+  ReadINIStr $1 "${LISTEN_SETTINGS}" "lumolisten" "Port"
+  ${IfNot} ${SectionIsSelected} ${SEC_PLUGIN}
+    ; Lumo Listen's first: it is the part being installed.
+    Push $0
+    StrCpy $0 $1
+    Pop $1
+  ${EndIf}
+  Push $0
+  Call ParsePort
+  Pop $0
+  ${If} $0 == ""
+    Push $1
+    Call ParsePort
+    Pop $0
+  ${EndIf}
+  Pop $1
+  Exch $0
+FunctionEnd
+
 Function PortPage
-  ; The port already in use (the Star section's), or COM1; /COM= takes precedence.
+  ; The port already in use, or COM1; /COM= takes precedence.
   ${If} $PortGiven != 1
-    ReadINIStr $0 "${SETTINGS}" "Star" "COMPort"
-    IntOp $Port $0 + 0
-    ${If} $Port < 1
+    Call KnownPort
+    Pop $Port
+    ${If} $Port == ""
       StrCpy $Port 1
     ${EndIf}
   ${EndIf}
@@ -44,7 +67,15 @@ Function PortPage
   ${NSD_OnClick} $LightButton LightButtonClick
   ${NSD_CreateLabel} 0 54u 100% 24u "Connect the cube and press Light the cube: every LED of a cube on the port chosen lights up for two seconds."
   Pop $LightStatus
-  ${NSD_CreateLabel} 0 82u 100% 20u "Setup writes the port into lumo.ini in the Plugins folder and keeps everything else in that file."
+  ${If} ${SectionIsSelected} ${SEC_PLUGIN}
+  ${AndIf} ${SectionIsSelected} ${SEC_LISTEN}
+    StrCpy $1 "Setup writes the port into lumo.ini in the Plugins folder, keeping everything else in that file, and into lumolisten.ini beside Lumo Listen as the port every user of this PC starts with."
+  ${ElseIf} ${SectionIsSelected} ${SEC_PLUGIN}
+    StrCpy $1 "Setup writes the port into lumo.ini in the Plugins folder and keeps everything else in that file."
+  ${Else}
+    StrCpy $1 "Setup writes the port into lumolisten.ini beside Lumo Listen: the port every user of this PC starts with, until they pick another from its icon."
+  ${EndIf}
+  ${NSD_CreateLabel} 0 82u 100% 30u $1
   Pop $0
   ; Next ends a test of the cube in PortPageLeave, cancelling in CancelSetup.
   ${NSD_OnBack} EndLightTest

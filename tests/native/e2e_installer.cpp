@@ -1,8 +1,11 @@
 // The installer as a user's script runs it: silently, under 32-bit Wine, into a fake player's
-// folder (an empty winamp.exe, a Plugins folder, the player's registry entry pointing there).
-// What lands where, what lumo.ini keeps and who may change it, what a refused or failed install
-// leaves (nothing), what the uninstaller takes away, that the installed layout drives the cube,
-// and the port page as a user meets it: its list of ports and its test of the cube.
+// folder (an empty winamp.exe, a Plugins folder, the player's registry entry pointing there) and
+// Lumo Listen's folder in Program Files. What lands where for each choice of parts, what lumo.ini
+// and lumolisten.ini keep and who may change them, what a refused or failed install leaves
+// (nothing), an install over an earlier one, what the uninstaller stops and takes away, that the
+// installed files drive the cube, and the pages as a user meets them: the port page's list of
+// ports and its test of the cube, and the finish page's boxes.
+#include "listener_session.h"
 #include "plugin_session.h"
 
 #include <sys/socket.h>
@@ -12,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -24,6 +28,12 @@ const std::string kVersion = LUMO_VERSION;
 const std::string kSetup = kSource + "/dist/lumo-setup-" + kVersion + ".exe";
 const std::string kWin32Bin = kSource + "/build/win32/bin";
 const char kUninstallKey[] = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\lumo";
+const char kRunKey[] = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kRunValue[] = "Lumo Listen";
+// Lumo Listen's folder as the installer names it, and the command that starts it at logon.
+const char kListenerFolder[] = "C:\\Program Files\\lumo";
+const char kListenerProgram[] = "C:\\Program Files\\lumo\\lumolisten.exe";
+const std::string kStartsAtLogon = std::string("\"") + kListenerProgram + "\"";
 
 // The installer is a 32-bit program: these tests belong to the 32-bit suite (the build under
 // test is win32) and run its Wine. Each test process gets a prefix of its own, so nothing one
@@ -61,16 +71,22 @@ class Prefix {
         setenv("WINEPREFIX", dir_.path().c_str(), 1);
         setenv("WINEARCH", "win32", 1);
         setenv("WINEDEBUG", "-all", 1);
-        setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+        // No menu entries in the Linux desktop for the shortcuts an install makes.
+        setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d", 1);
         booted_ = wine({"wineboot", "-i"});
         // wineboot's own server is not persistent: let it go before starting one that is.
         run(kWineserver, {"-w"});
         run(kWineserver, {"-p"});
         // Let Wine's services re-create the COM links before a test links one to a pty.
         wine({"cmd.exe", "/c", "echo"});
-        // Our recorder in place of icacls.exe, and run rather than Wine's built-in one.
+        // Our recorders in place of icacls.exe and of the shell the installer hands Lumo Listen
+        // to, run rather than Wine's built-in ones. Wine's desktop, the shell's copy in
+        // system32, is a built-in placeholder there, so it stays Wine's own.
         harness::copyFile(kWin32Bin + "/icacls-recorder/icacls.exe", system32() + "/icacls.exe");
-        setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;icacls.exe=n", 1);
+        harness::copyFile(kWin32Bin + "/explorer-recorder/explorer.exe",
+                          path() + "/drive_c/windows/explorer.exe");
+        setenv("WINEDLLOVERRIDES",
+               "mscoree,mshtml=;winemenubuilder.exe=d;icacls.exe=n;explorer.exe=n,b", 1);
     }
     ~Prefix() {
         run(kWineserver, {"-k"});
@@ -80,6 +96,11 @@ class Prefix {
     const Result& booted() const { return booted_; }
     const std::string& path() const { return dir_.path(); }
     std::string system32() const { return path() + "/drive_c/windows/system32"; }
+    std::string listenerFolder() const { return path() + "/drive_c/Program Files/lumo"; }
+    std::string shortcut() const {
+        return path() +
+               "/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Lumo Listen.lnk";
+    }
 
   private:
     static constexpr const char* kWineserver = "/usr/lib/wine/wineserver";
@@ -94,16 +115,20 @@ bool kernelRuns32Bit() {
     return system((kSource + "/scripts/can-run-32bit").c_str()) == 0;
 }
 
+// The value `name` (which may hold spaces) of `key`, as reg query shows it; "(none)" if absent.
 std::string regValue(const std::string& key, const std::string& name) {
     wine32::Result query = wine32::wine({"reg", "query", key, "/v", name});
     std::istringstream lines(query.output);
     for (std::string line; std::getline(lines, line);) {
-        std::istringstream words(line);
-        std::string first, type;
-        words >> first >> type;
-        if (first == name && type.rfind("REG_", 0) == 0) {
+        const size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line.compare(start, name.size(), name) != 0)
+            continue;
+        std::istringstream rest(line.substr(start + name.size()));
+        std::string type;
+        rest >> type;
+        if (type.rfind("REG_", 0) == 0) {
             std::string value;
-            std::getline(words >> std::ws, value);
+            std::getline(rest >> std::ws, value);
             if (!value.empty() && value.back() == '\r')
                 value.pop_back();
             return value;
@@ -158,7 +183,8 @@ class PlayerFolder {
 // Files then writes its settings into this very file, where Windows would otherwise refuse the
 // write or, for a virtualised player, divert it into the user's VirtualStore. Wine's icacls does
 // nothing and Wine enforces no ACLs, so the tests record the call instead.
-using Grants = std::vector<std::vector<std::string>>;
+using Calls = std::vector<std::vector<std::string>>;
+using Grants = Calls;
 Grants usersMayChangeSettings(const PlayerFolder& player) {
     return {{player.windows() + "\\Plugins\\lumo.ini", "/grant", "*S-1-5-32-545:(M)"}};
 }
@@ -184,50 +210,113 @@ class Installer : public ::testing::Test {
                             "neither 32-bit Wine nor the installer can run here";
         ASSERT_EQ(prefix_->booted().exitCode, 0) << prefix_->booted().output;
         ASSERT_TRUE(harness::fileExists(kSetup)) << kSetup << " is missing: run make";
-        // What an earlier test in this program registered must not be seen by this one.
+        forgetInstalls();
+    }
+    // What an earlier test (or case) installed or registered must not be seen by the next.
+    static void forgetInstalls() {
         wine32::wine({"reg", "delete", kUninstallKey, "/f"});
         wine32::wine({"reg", "delete", "HKCU\\Software\\Winamp", "/f"});
+        wine32::wine({"reg", "delete", kRunKey, "/v", kRunValue, "/f"});
+        fs::remove_all(prefix_->listenerFolder());
+        fs::remove(prefix_->shortcut());
+        fs::remove_all(fs::path(listenertest::userSettingsPath()).parent_path());
         takeGrants();
+        takeLaunches();
     }
     static wine32::Result install(const std::vector<std::string>& switches) {
         std::vector<std::string> args{kSetup};
         args.insert(args.end(), switches.begin(), switches.end());
         return wine32::wine(args);
     }
-    // A silent install into the player's folder, with `port` (a /COM= switch) unless empty.
-    static wine32::Result installSilently(const PlayerFolder& player, const std::string& port) {
-        std::vector<std::string> switches{"/S", "/D=" + player.windows()};
-        if (!port.empty())
-            switches.insert(switches.begin() + 1, port);
-        return install(switches);
+    // A silent install into the player's folder (/D= comes last) with `switches`, empty ones
+    // left out.
+    static wine32::Result installSilently(const PlayerFolder& player,
+                                          const std::vector<std::string>& switches) {
+        std::vector<std::string> args{"/S"};
+        for (const std::string& given : switches)
+            if (!given.empty())
+                args.push_back(given);
+        args.push_back("/D=" + player.windows());
+        return install(args);
     }
 
-    // A silent install (with `port`, a /COM= switch, unless empty) that must end with
-    // `exitCode` and leave the player's folder, its files' permissions and the registry as
-    // they were.
-    static void expectRefused(const PlayerFolder& player, const std::string& port, int exitCode) {
-        auto before = tree(player.path());
+    // Runs the uninstaller in `folder` in place (_?=), so that its exit code is the uninstall's
+    // own. _?= must come last and unquoted, spaces and all, which Wine's quoting of a program's
+    // arguments would break: a batch file hands cmd the command line as written.
+    static wine32::Result uninstall(const std::string& folder) {
+        harness::TempDir dir;
+        harness::writeFile(dir.file("uninstall.bat"), "@\"" + folder +
+                                                          "\\uninstall-lumo.exe\" /S _?=" + folder +
+                                                          "\r\n@exit /b %errorlevel%\r\n");
+        return wine32::wine({"cmd", "/c", harness::windowsPath(dir.file("uninstall.bat"))});
+    }
+
+    // Everything an install may change, to compare: the player's folder, Lumo Listen's folder
+    // and shortcut, the logon entry and the product's registration.
+    static std::map<std::string, std::string> machine(const PlayerFolder& player) {
+        std::map<std::string, std::string> state;
+        for (const auto& [name, content] : tree(player.path()))
+            state["player" + name] = content;
+        if (fs::exists(prefix_->listenerFolder()))
+            for (const auto& [name, content] : tree(prefix_->listenerFolder()))
+                state["listener" + name] = content;
+        if (fs::is_directory(prefix_->shortcut()))
+            state["shortcut"] = "(folder)";
+        else if (harness::fileExists(prefix_->shortcut()))
+            state["shortcut"] = harness::readFile(prefix_->shortcut());
+        state["startup"] = regValue(kRunKey, kRunValue);
+        state["registration"] = wine32::wine({"reg", "query", kUninstallKey}).output;
+        return state;
+    }
+
+    // A silent install with `switches` (and /D= naming the player's folder unless `named` is
+    // false) that must end with `exitCode` and leave everything, the permissions of the files
+    // included, as it was.
+    static void expectRefused(const PlayerFolder& player, const std::vector<std::string>& switches,
+                              int exitCode, bool named = true) {
+        auto before = machine(player);
         takeGrants();
-        wine32::Result setup = installSilently(player, port);
+        std::vector<std::string> all{"/S"};
+        all.insert(all.end(), switches.begin(), switches.end());
+        wine32::Result setup = named ? installSilently(player, switches) : install(all);
         EXPECT_EQ(setup.exitCode, exitCode) << setup.output;
-        EXPECT_EQ(tree(player.path()), before);
-        EXPECT_FALSE(keyExists(kUninstallKey));
+        EXPECT_EQ(machine(player), before);
         EXPECT_EQ(takeGrants(), Grants{}) << "a grant for an install that did not go ahead";
+        EXPECT_EQ(takeLaunches(), Calls{})
+            << "a program started by an install that did not go ahead";
     }
 
-    // What the installer asked icacls.exe (our recorder in its place) to do since the last
-    // look: the arguments of each call.
-    static Grants takeGrants() {
-        const std::string log = prefix_->system32() + "/icacls-calls.txt";
-        Grants grants;
+    // What the installer asked a recorder in Windows' place to do since the last look: the
+    // arguments of each call.
+    static Calls takeCalls(const std::string& log) {
+        Calls calls;
         for (const std::string& line : harness::readLines(log)) {
             if (line == "call")
-                grants.emplace_back();
-            else if (line.rfind("arg ", 0) == 0 && !grants.empty())
-                grants.back().push_back(line.substr(4));
+                calls.emplace_back();
+            else if (line.rfind("arg ", 0) == 0 && !calls.empty())
+                calls.back().push_back(line.substr(4));
         }
         fs::remove(log);
-        return grants;
+        return calls;
+    }
+    // icacls.exe's.
+    static Grants takeGrants() { return takeCalls(prefix_->system32() + "/icacls-calls.txt"); }
+    // The shell's: the programs the installer handed it to start.
+    static Calls takeLaunches() {
+        return takeCalls(prefix_->path() + "/drive_c/windows/explorer-calls.txt");
+    }
+
+    // The installed Lumo Listen, started as its shortcut starts it, with no options; its lines
+    // are read off its standard output.
+    static std::unique_ptr<harness::Process> startListener() {
+        harness::Process::Options options;
+        options.mergeStderr = true;
+        return std::make_unique<harness::Process>(
+            std::vector<std::string>{harness::build().wine, kListenerProgram}, options);
+    }
+    // As Windows' taskkill and the end of a session stop it: a close message to its window.
+    static wine32::Result stopListeners() {
+        return wine32::wine({"taskkill", "/im", "lumolisten.exe"});
     }
 
     static wine32::Prefix* prefix_;
@@ -253,14 +342,76 @@ TEST_F(Installer, SilentInstallFindsThePlayerPutsBothDllsInPlaceAndOnePortIntoEv
               (std::vector<std::string>{"[Star]", "Screen_x=120", "COMPort=5", "Brightness=7",
                                         "[Remote]", "Host=cube.local", "[Levels]", "COMPort=5",
                                         "[NewStar]", "COMPort=5"}));
-    EXPECT_TRUE(harness::fileExists(player.plugins() + "/uninstall-lumo.exe"));
     EXPECT_EQ(takeGrants(), usersMayChangeSettings(player));
 
     EXPECT_EQ(regValue(kUninstallKey, "DisplayVersion"), kVersion);
     EXPECT_EQ(regValue(kUninstallKey, "Publisher"), "the lumo developers");
     EXPECT_EQ(regValue(kUninstallKey, "DisplayName").rfind("lumo", 0), 0u);
-    EXPECT_EQ(regValue(kUninstallKey, "UninstallString"),
-              "\"" + player.windows() + "\\Plugins\\uninstall-lumo.exe\"");
+}
+
+// Which parts a silent install puts in place, and where: the plugin in the player's folder,
+// Lumo Listen in Program Files with its shortcut and the port as every user's default, one
+// uninstaller for both (beside Lumo Listen when it is there), the logon entry when asked for.
+struct PartsCase {
+    const char* what;
+    bool player;                       // the machine has the player (registered, found)
+    std::vector<std::string> switches; // besides /S
+    bool plugin, listener;             // what must be installed
+    std::string startup;               // the logon entry afterwards
+};
+
+const PartsCase kParts[] = {
+    {"the player found: both", true, {"/COM=5"}, true, true, "(none)"},
+    {"/STARTUP=1", true, {"/COM=5", "/STARTUP=1"}, true, true, kStartsAtLogon},
+    {"/LISTEN=0", true, {"/COM=5", "/LISTEN=0", "/STARTUP=1"}, true, false, "(none)"},
+    {"/PLUGIN=0 without the player", false, {"/COM=5", "/PLUGIN=0"}, false, true, "(none)"},
+    {"no player and no choice: Lumo Listen alone", false, {"/COM=5"}, false, true, "(none)"},
+};
+
+TEST_F(Installer, SilentInstallPutsEachPartChosenInItsPlaceWithOneUninstallerForWhatIsThere) {
+    const std::string dist = kSource + "/dist/";
+    const std::string listener = prefix_->listenerFolder() + "/";
+    for (const PartsCase& c : kParts) {
+        SCOPED_TRACE(c.what);
+        forgetInstalls();
+        PlayerFolder player;
+        if (c.player)
+            player.registerAsPlayer();
+        else
+            fs::remove(player.path() + "/winamp.exe");
+        std::vector<std::string> switches{"/S"};
+        switches.insert(switches.end(), c.switches.begin(), c.switches.end());
+
+        wine32::Result setup = install(switches);
+        ASSERT_EQ(setup.exitCode, 0) << setup.output;
+
+        EXPECT_EQ(harness::fileExists(player.plugins() + "/lumo.dll"), c.plugin);
+        EXPECT_EQ(harness::fileExists(player.path() + "/lumolink.dll"), c.plugin);
+        EXPECT_EQ(takeGrants(), c.plugin ? usersMayChangeSettings(player) : Grants{});
+        if (c.listener) {
+            EXPECT_EQ(harness::readFile(listener + "lumolisten.exe"),
+                      harness::readFile(dist + "lumolisten.exe"));
+            EXPECT_EQ(harness::readFile(listener + "lumolink.dll"),
+                      harness::readFile(dist + "lumolink.dll"))
+                << "Lumo Listen loads the lumolink.dll beside it";
+            EXPECT_EQ(harness::readLines(listener + "lumolisten.ini"),
+                      (std::vector<std::string>{"[lumolisten]", "Port=5"}));
+            // The link's target, as the shell link holds it.
+            EXPECT_NE(harness::readFile(prefix_->shortcut()).find(kListenerProgram),
+                      std::string::npos);
+        } else {
+            EXPECT_FALSE(fs::exists(prefix_->listenerFolder()));
+            EXPECT_FALSE(harness::fileExists(prefix_->shortcut()));
+        }
+        const std::string uninstaller =
+            c.listener ? std::string(kListenerFolder) : player.windows() + "\\Plugins";
+        EXPECT_EQ(regValue(kUninstallKey, "UninstallString"),
+                  "\"" + uninstaller + "\\uninstall-lumo.exe\"");
+        EXPECT_EQ(harness::fileExists(listener + "uninstall-lumo.exe"), c.listener);
+        EXPECT_EQ(harness::fileExists(player.plugins() + "/uninstall-lumo.exe"), !c.listener);
+        EXPECT_EQ(regValue(kRunKey, kRunValue), c.startup);
+        EXPECT_EQ(takeLaunches(), Calls{}) << "a silent install starts nothing";
+    }
 }
 
 // lumo.ini after a silent install: there is always one, the user's settings in it are kept
@@ -302,7 +453,7 @@ TEST_F(Installer, SilentInstallLeavesASettingsFileTheMachinesUsersMayChangeAndKe
             player.writeSettings(c.existing);
         takeGrants();
 
-        wine32::Result setup = installSilently(player, c.port);
+        wine32::Result setup = installSilently(player, {c.port});
         ASSERT_EQ(setup.exitCode, 0) << setup.output;
         EXPECT_TRUE(harness::fileExists(player.plugins() + "/lumo.dll"));
 
@@ -340,7 +491,7 @@ TEST_F(Installer, AGrantThatFailsDoesNotFailTheInstall) {
             fs::rename(aside, icacls);
         EXPECT_EQ(setup.exitCode, 0) << setup.output;
         EXPECT_TRUE(harness::fileExists(player.plugins() + "/lumo.dll"));
-        EXPECT_TRUE(harness::fileExists(player.plugins() + "/uninstall-lumo.exe"));
+        EXPECT_TRUE(harness::fileExists(prefix_->listenerFolder() + "/uninstall-lumo.exe"));
         EXPECT_TRUE(keyExists(kUninstallKey));
         EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.ini"), kUserSettings);
         EXPECT_EQ(takeGrants().size(), c.present ? 1u : 0u);
@@ -391,15 +542,22 @@ TEST_F(Installer, InstalledPluginDrivesTheCubeOnTheInstalledPort) {
 // Silent installs that must not go ahead, and the exit code each gives a script.
 struct Refusal {
     const char* what;
-    bool withPlayer;
-    const char* port;
+    bool withPlayer;                   // winamp.exe in the folder
+    bool named;                        // the folder given with /D=
+    std::vector<std::string> switches; // besides /S
     int exitCode;
 };
 
 const Refusal kRefusals[] = {
-    {"a folder without winamp.exe", false, "/COM=5", 3},
-    {"a port number of 0", true, "/COM=0", 6},
-    {"a port that is no number", true, "/COM=five", 6},
+    {"/D= names a folder without winamp.exe", false, true, {"/COM=5"}, 3},
+    {"/PLUGIN=1 and no player anywhere", false, false, {"/PLUGIN=1"}, 3},
+    {"/LISTEN=0 and no player anywhere", false, false, {"/LISTEN=0"}, 3},
+    {"a port number of 0", true, true, {"/COM=0"}, 6},
+    {"a port that is no number", true, true, {"/COM=five"}, 6},
+    {"/LISTEN=2", true, true, {"/COM=5", "/LISTEN=2"}, 7},
+    {"/PLUGIN=yes", true, true, {"/PLUGIN=yes"}, 7},
+    {"/STARTUP= without a value", true, true, {"/STARTUP="}, 7},
+    {"both parts left out", true, true, {"/PLUGIN=0", "/LISTEN=0"}, 7},
 };
 
 TEST_F(Installer, RefusedSilentInstallsExitNonZeroAndWriteNothing) {
@@ -409,7 +567,7 @@ TEST_F(Installer, RefusedSilentInstallsExitNonZeroAndWriteNothing) {
         if (!r.withPlayer)
             fs::remove(folder.path() + "/winamp.exe");
         folder.writeSettings(kUserSettings);
-        expectRefused(folder, r.port, r.exitCode);
+        expectRefused(folder, r.switches, r.exitCode, r.named);
     }
 }
 
@@ -422,57 +580,216 @@ TEST_F(Installer, SilentInstallWhileThePlayerRunsStopsBeforeWritingAnything) {
     std::string ready;
     running.readLine(&ready, std::chrono::steady_clock::now() + std::chrono::seconds(120));
     ASSERT_EQ(ready, "ready");
-    expectRefused(player, "/COM=5", 4);
+    expectRefused(player, {"/COM=5"}, 4);
 }
 
-// An install that cannot write a file half way is undone: the old plugin and the settings are
-// back as they were, and a lumo.ini the install created is gone again. A folder of the file's
-// name stands for a file that cannot be written: lumolink.dll (written after lumo.dll), or the
-// uninstaller (written after lumo.ini).
+// An install that cannot write a file half way is undone: the old plugin, an older Lumo Listen,
+// their settings, its shortcut, the logon entry and the registration are back as they were, and
+// whatever the install created is gone again. A folder of the file's name stands for a file that
+// cannot be written: lumolink.dll beside the player (written after lumo.dll), Lumo Listen's
+// lumolink.dll (after the plugin and lumolisten.exe), its shortcut (after lumolisten.ini), or the
+// uninstaller (after everything else).
+const char kInPlugins[] = "player/Plugins/uninstall-lumo.exe";
+const char kBesideListener[] = "listener/uninstall-lumo.exe";
+
 struct FailedInstall {
     const char* what;
-    bool settings; // the user's lumo.ini there before
-    const char* port;
-    const char* blocked; // below the player's folder
+    bool settings;                     // the user's lumo.ini there before
+    bool olderListener;                // Lumo Listen installed before, started at logon
+    std::vector<std::string> switches; // besides /S and /D=
+    const char* blocked;               // below "player/", "listener/", or "shortcut"
 };
 
 const FailedInstall kFailedInstalls[] = {
-    {"lumolink.dll, over the user's settings", true, "/COM=5", "lumolink.dll"},
-    {"lumolink.dll, no lumo.ini before", false, "/COM=5", "lumolink.dll"},
-    {"the uninstaller, over the user's settings", true, "/COM=5", "Plugins/uninstall-lumo.exe"},
-    {"the uninstaller, lumo.ini created with a port", false, "/COM=5",
-     "Plugins/uninstall-lumo.exe"},
-    {"the uninstaller, lumo.ini created empty", false, "", "Plugins/uninstall-lumo.exe"},
+    {"lumolink.dll, over lumo.ini", true, false, {"/COM=5"}, "player/lumolink.dll"},
+    {"lumolink.dll, no lumo.ini", false, false, {"/COM=5"}, "player/lumolink.dll"},
+    {"Plugins' uninstaller, over lumo.ini", true, false, {"/COM=5", "/LISTEN=0"}, kInPlugins},
+    {"Plugins' uninstaller, lumo.ini new", false, false, {"/COM=5", "/LISTEN=0"}, kInPlugins},
+    {"Plugins' uninstaller, lumo.ini new and empty", false, false, {"/LISTEN=0"}, kInPlugins},
+    {"Lumo Listen's lumolink.dll", true, true, {"/COM=5"}, "listener/lumolink.dll"},
+    {"the shortcut, Lumo Listen's folder new", true, false, {"/COM=5"}, "shortcut"},
+    {"the uninstaller, /STARTUP=0", true, true, {"/COM=5", "/STARTUP=0"}, kBesideListener},
 };
 
 TEST_F(Installer, InstallThatCannotWriteAFilePutsEverythingBack) {
     for (const FailedInstall& f : kFailedInstalls) {
         SCOPED_TRACE(f.what);
+        forgetInstalls();
         PlayerFolder player;
         if (f.settings)
             player.writeSettings(kUserSettings);
         harness::writeFile(player.plugins() + "/lumo.dll", "the plugin of an older install");
-        fs::create_directory(player.path() + "/" + f.blocked);
-        expectRefused(player, f.port, 5);
+        if (f.olderListener) { // its program marked as an older one, to be told apart
+            ASSERT_EQ(install({"/S", "/COM=3", "/PLUGIN=0", "/STARTUP=1"}).exitCode, 0);
+            harness::writeFile(prefix_->listenerFolder() + "/lumolisten.exe", "an older one");
+        }
+        const std::string blocked = f.blocked;
+        std::string in = blocked == "shortcut" ? prefix_->shortcut() : "";
+        if (blocked.rfind("player/", 0) == 0)
+            in = player.path() + "/" + blocked.substr(7);
+        else if (blocked.rfind("listener/", 0) == 0)
+            in = prefix_->listenerFolder() + "/" + blocked.substr(9);
+        fs::remove(in);
+        fs::create_directories(in);
+        expectRefused(player, f.switches, 5);
     }
 }
 
+// The plugin alone: its uninstaller lies in Plugins, as it always has.
 TEST_F(Installer, SilentUninstallRemovesBothDllsAndItsRegistrationAndKeepsTheSettings) {
     PlayerFolder player;
     player.writeSettings(kUserSettings);
-    ASSERT_EQ(install({"/S", "/COM=5", "/D=" + player.windows()}).exitCode, 0);
+    ASSERT_EQ(install({"/S", "/COM=5", "/LISTEN=0", "/D=" + player.windows()}).exitCode, 0);
     ASSERT_TRUE(keyExists(kUninstallKey));
     const std::string settings = harness::readFile(player.plugins() + "/lumo.ini");
 
-    // _?= runs the uninstaller in place, so its exit code is the uninstall's own.
-    wine32::Result uninstall = wine32::wine({player.windows() + "\\Plugins\\uninstall-lumo.exe",
-                                             "/S", "_?=" + player.windows() + "\\Plugins"});
-    EXPECT_EQ(uninstall.exitCode, 0) << uninstall.output;
+    wine32::Result removed = uninstall(player.windows() + "\\Plugins");
+    EXPECT_EQ(removed.exitCode, 0) << removed.output;
     EXPECT_FALSE(harness::fileExists(player.plugins() + "/lumo.dll"));
     EXPECT_FALSE(harness::fileExists(player.path() + "/lumolink.dll"));
     EXPECT_FALSE(keyExists(kUninstallKey));
     EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.ini"), settings);
     EXPECT_TRUE(harness::fileExists(player.path() + "/winamp.exe"));
+}
+
+// What an install of the plugin alone, as every release before Lumo Listen made it, leaves: the
+// plugin, its lumolink.dll, the user's lumo.ini, its uninstaller in Plugins and its registration.
+void installPluginAloneByHand(const PlayerFolder& player) {
+    harness::writeFile(player.plugins() + "/lumo.dll", "the plugin of an earlier release");
+    harness::writeFile(player.path() + "/lumolink.dll", "its lumolink.dll");
+    harness::writeFile(player.plugins() + "/uninstall-lumo.exe", "its uninstaller");
+    player.writeSettings(kUserSettings);
+    const std::string uninstaller = "\"" + player.windows() + "\\Plugins\\uninstall-lumo.exe\"";
+    for (const std::vector<std::string>& value : std::vector<std::vector<std::string>>{
+             {"DisplayName", "lumo (LED cube visualisation for Winamp)"},
+             {"Publisher", "the lumo developers"},
+             {"InstallLocation", player.windows()},
+             {"UninstallString", uninstaller},
+             {"QuietUninstallString", uninstaller + " /S"}}) {
+        wine32::Result added =
+            wine32::wine({"reg", "add", kUninstallKey, "/v", value[0], "/d", value[1], "/f"});
+        EXPECT_EQ(added.exitCode, 0) << added.output;
+    }
+}
+
+// An install over an earlier one keeps lumo.ini byte for byte, adds the part that was missing,
+// and leaves one uninstaller, beside Lumo Listen, that removes both parts and keeps everybody's
+// settings.
+struct UpgradeCase {
+    const char* what;
+    std::function<void(const PlayerFolder&)> before; // the earlier install
+    std::vector<std::string> switches;               // of this one, besides /S
+    std::vector<std::string> listenerSettings;       // lumolisten.ini afterwards
+};
+
+TEST_F(Installer, InstallOverAnEarlierOneKeepsLumoIniAndLeavesOneUninstallerForBothParts) {
+    const UpgradeCase cases[] = {
+        {"the plugin alone, as releases before Lumo Listen installed it",
+         installPluginAloneByHand,
+         {},
+         // The port the plugin already uses: lumo.ini's Star section.
+         {"[lumolisten]", "Port=2"}},
+        {"Lumo Listen alone, installed before the player was there",
+         [](const PlayerFolder& player) {
+             fs::remove(player.path() + "/winamp.exe");
+             ASSERT_EQ(install({"/S", "/COM=3"}).exitCode, 0);
+             harness::writeFile(player.path() + "/winamp.exe", "");
+             player.writeSettings(kUserSettings);
+         },
+         {"/LISTEN=0"},
+         {"[lumolisten]", "Port=3"}},
+    };
+    for (const UpgradeCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        forgetInstalls();
+        PlayerFolder player;
+        player.registerAsPlayer();
+        c.before(player);
+        std::vector<std::string> switches{"/S"};
+        switches.insert(switches.end(), c.switches.begin(), c.switches.end());
+
+        wine32::Result setup = install(switches);
+        ASSERT_EQ(setup.exitCode, 0) << setup.output;
+        EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.ini"), kUserSettings);
+        EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.dll"),
+                  harness::readFile(kSource + "/dist/lumo.dll"));
+        EXPECT_TRUE(harness::fileExists(prefix_->listenerFolder() + "/lumolisten.exe"));
+        EXPECT_EQ(harness::readLines(prefix_->listenerFolder() + "/lumolisten.ini"),
+                  c.listenerSettings);
+        EXPECT_FALSE(harness::fileExists(player.plugins() + "/uninstall-lumo.exe"));
+        EXPECT_EQ(regValue(kUninstallKey, "UninstallString"),
+                  std::string("\"") + kListenerFolder + "\\uninstall-lumo.exe\"");
+        EXPECT_EQ(regValue(kUninstallKey, "DisplayVersion"), kVersion);
+
+        wine32::Result removed = uninstall(kListenerFolder);
+        EXPECT_EQ(removed.exitCode, 0) << removed.output;
+        EXPECT_FALSE(harness::fileExists(player.plugins() + "/lumo.dll"));
+        EXPECT_FALSE(harness::fileExists(player.path() + "/lumolink.dll"));
+        EXPECT_FALSE(harness::fileExists(prefix_->listenerFolder() + "/lumolisten.exe"));
+        EXPECT_FALSE(harness::fileExists(prefix_->shortcut()));
+        EXPECT_FALSE(keyExists(kUninstallKey));
+        EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.ini"), kUserSettings);
+    }
+}
+
+// Lumo Listen as installed, started as its shortcut starts it, without --port, lights the port
+// chosen at install (there is no sound device in the test's prefix: it says so, and drives the
+// cube all the same). An install over it, or the uninstaller, asks it to close first, as Windows
+// does at the end of a session, and waits for it: the cube gets its stop byte and the port is
+// let go. A silent install then hands it to the shell to start again. The uninstaller removes
+// Lumo Listen, its defaults file (the installer's own), shortcut and logon entry, and keeps the
+// user's own settings and lumo.ini.
+TEST_F(Installer, InstallAndUninstallStopARunningLumoListenFirstAndTheUninstallerRemovesIt) {
+    PlayerFolder player;
+    ASSERT_EQ(installSilently(player, {"/COM=5", "/STARTUP=1"}).exitCode, 0);
+    const std::string settings = harness::readFile(player.plugins() + "/lumo.ini");
+    const std::string mine = listenertest::userSettingsPath();
+    fs::create_directories(fs::path(mine).parent_path());
+    harness::writeFile(mine, "[lumolisten]\r\nMode=Star\r\n");
+    harness::Pty pty;
+    pty.linkAsCom(5);
+    auto listener = startListener();
+    ASSERT_TRUE(listener->waitForText("The cube on COM5 is lit", std::chrono::seconds(120)))
+        << listener->output();
+    // The starts and stops the cube has seen, in order.
+    auto startsAndStops = [&pty] {
+        Bytes seen;
+        for (unsigned char byte : pty.settledBytes())
+            if (byte == kCubeStartByte || byte == kCubeStopByte)
+                seen.push_back(byte);
+        return harness::hex(seen);
+    };
+
+    setenv("LUMO_EXPLORER_OPENS", "1", 1);
+    EXPECT_EQ(installSilently(player, {"/COM=5"}).exitCode, 0);
+    unsetenv("LUMO_EXPLORER_OPENS");
+    EXPECT_EQ(listener->finish(std::chrono::seconds(120)), 0) << listener->output();
+    EXPECT_EQ(takeLaunches(), Calls{{kListenerProgram}});
+    const std::string again = harness::hex(Bytes{kCubeStartByte, kCubeStopByte, kCubeStartByte});
+    EXPECT_TRUE(
+        harness::waitUntil([&] { return startsAndStops() == again; }, std::chrono::seconds(120)))
+        << startsAndStops();
+
+    // The user's own logon entry, as Lumo Listen's menu writes it.
+    const std::string userRunKey = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    wine32::wine({"reg", "add", userRunKey, "/v", kRunValue, "/d", kStartsAtLogon, "/f"});
+    wine32::Result removed = uninstall(kListenerFolder);
+    EXPECT_EQ(removed.exitCode, 0) << removed.output;
+    EXPECT_EQ(stopListeners().exitCode, 128) << "Lumo Listen was still running after the uninstall";
+    EXPECT_EQ(startsAndStops(),
+              harness::hex(Bytes{kCubeStartByte, kCubeStopByte, kCubeStartByte, kCubeStopByte}));
+    // The uninstaller ran in place, so it is still there; nothing else is.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(prefix_->listenerFolder()))
+        left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"uninstall-lumo.exe"});
+    EXPECT_FALSE(harness::fileExists(prefix_->shortcut()));
+    EXPECT_EQ(regValue(kRunKey, kRunValue), "(none)");
+    EXPECT_EQ(regValue(userRunKey, kRunValue), "(none)");
+    EXPECT_FALSE(keyExists(kUninstallKey));
+    EXPECT_FALSE(harness::fileExists(player.plugins() + "/lumo.dll"));
+    EXPECT_EQ(harness::readFile(mine), "[lumolisten]\r\nMode=Star\r\n");
+    EXPECT_EQ(harness::readFile(player.plugins() + "/lumo.ini"), settings);
 }
 
 // A serial port's device as Windows records it: under Enum\<enumerator>\<device id>\<instance>,
@@ -577,6 +894,7 @@ void recordPorts(const PortPageCase& machine) {
 struct PortPageSeen {
     std::vector<std::string> shown;
     std::string selected;
+    std::vector<std::string> boxes; // the finish page's, as it showed them: "TEXT on"
     std::vector<std::string> status;
     std::string answeredWith; // the status line once the page answered, at its first change
 };
@@ -592,6 +910,8 @@ PortPageSeen portPageSeen(const std::string& output) {
             seen.shown.push_back(line.substr(5));
         else if (line.rfind("selected ", 0) == 0)
             seen.selected = line.substr(9);
+        else if (line.rfind("box ", 0) == 0)
+            seen.boxes.push_back(line.substr(4));
         else if (line.rfind("status ", 0) == 0)
             seen.status.push_back(line.substr(7));
         else if (line.rfind(answered, 0) == 0)
@@ -609,12 +929,16 @@ struct PortPageRun {
 };
 
 // `whileAway`, if given, runs once port_page has left the port page by Back ("left the page").
+// `switches` go to the installer, before /D=.
 PortPageRun runPortPage(const PlayerFolder& player, const std::vector<std::string>& options,
-                        const std::function<void()>& whileAway = nullptr) {
+                        const std::function<void()>& whileAway = nullptr,
+                        const std::vector<std::string>& switches = {}) {
     harness::Process::Options processOptions;
     processOptions.mergeStderr = true;
-    harness::Process setup({harness::build().wine, kSetup, "/D=" + player.windows()},
-                           processOptions);
+    std::vector<std::string> setupArgs{harness::build().wine, kSetup};
+    setupArgs.insert(setupArgs.end(), switches.begin(), switches.end());
+    setupArgs.push_back("/D=" + player.windows());
+    harness::Process setup(setupArgs, processOptions);
     setup.closeInput();
     std::vector<std::string> args{harness::build().wine, kWin32Bin + "/port_page.exe",
                                   "lumo " + kVersion + " Setup"};
@@ -811,6 +1135,72 @@ TEST_F(Installer, LeavingThePageWhileTheCubeIsLitDarksItAndClosesThePortFirst) {
     }
 }
 
+// The finish page's boxes: "Start Lumo Listen now" hands the program to the shell, which starts
+// it as the user who is logged on, never as the administrator running setup. Wine has no
+// elevation to show, so the stand-in shell records what it was handed (and, asked to, opens it
+// as the shell would, so that the cube lights on the port chosen). "Start Lumo Listen when
+// anyone logs on" writes the machine's logon entry. An install without Lumo Listen offers
+// neither.
+struct FinishCase {
+    const char* what;
+    std::vector<std::string> switches; // the installer's
+    std::vector<std::string> options;  // port_page's
+    std::vector<std::string> boxes;    // as the page shows them
+    bool started;
+    std::string startup; // the logon entry afterwards
+};
+
+const char kStartNow[] = "Start Lumo Listen now";
+const char kStartAtLogon[] = "Start Lumo Listen when anyone logs on to this PC";
+
+TEST_F(Installer, FinishPageStartsLumoListenThroughTheShellAndAtLogonAsTicked) {
+    const std::string now = kStartNow, logon = kStartAtLogon;
+    const FinishCase cases[] = {
+        {"as the page offers them", {}, {}, {now + " on", logon + " off"}, true, "(none)"},
+        {"each box turned round",
+         {},
+         {"--untick", now, "--tick", logon},
+         {now + " on", logon + " off"},
+         false,
+         kStartsAtLogon},
+        {"/STARTUP=1 ticks the logon box",
+         {"/STARTUP=1"},
+         {},
+         {now + " on", logon + " on"},
+         true,
+         kStartsAtLogon},
+        {"the plugin alone", {"/LISTEN=0"}, {}, {}, false, "(none)"},
+    };
+    setenv("LUMO_EXPLORER_OPENS", "1", 1);
+    for (const FinishCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        forgetInstalls();
+        PlayerFolder player;
+        selectCom5(player);
+        harness::Pty pty;
+        pty.linkAsCom(5);
+
+        PortPageRun run = runPortPage(player, c.options, nullptr, c.switches);
+        EXPECT_EQ(run.setupExit, 0);
+        EXPECT_EQ(run.seen.boxes, c.boxes) << run.page.output;
+        EXPECT_EQ(regValue(kRunKey, kRunValue), c.startup);
+        EXPECT_EQ(takeLaunches(), c.started ? Calls{{kListenerProgram}} : Calls{});
+        if (c.started) {
+            EXPECT_TRUE(
+                harness::waitUntil([&] { return !pty.bytes().empty(); }, std::chrono::seconds(120)))
+                << "Lumo Listen, as the shell started it, never lit the cube on COM5";
+            EXPECT_EQ(stopListeners().exitCode, 0);
+            // Not this test's child: the stop byte, the last it sends, says it is done.
+            EXPECT_TRUE(harness::waitUntil(
+                [&] { return !pty.bytes().empty() && pty.bytes().back() == kCubeStopByte; },
+                std::chrono::seconds(120)))
+                << harness::hex(pty.bytes());
+            EXPECT_EQ(pty.bytes().front(), kCubeStartByte) << harness::hex(pty.bytes());
+        }
+    }
+    unsetenv("LUMO_EXPLORER_OPENS");
+}
+
 // Only the page lights the cube: a silent install sends nothing, whatever the port.
 TEST_F(Installer, SilentInstallSendsNothingToThePort) {
     PlayerFolder player;
@@ -822,7 +1212,8 @@ TEST_F(Installer, SilentInstallSendsNothingToThePort) {
 
 // What Explorer shows under Properties, for each file that ships.
 TEST_F(Installer, EachShippedFileCarriesTheProjectVersion) {
-    const char* const kShipped[] = {"lumo.dll", "lumolink.dll", "lumo-setup-" LUMO_VERSION ".exe"};
+    const char* const kShipped[] = {"lumo.dll", "lumolink.dll", "lumolisten.exe",
+                                    "lumo-setup-" LUMO_VERSION ".exe"};
     for (const char* name : kShipped) {
         SCOPED_TRACE(name);
         wine32::Result info = wine32::wine(

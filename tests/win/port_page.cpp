@@ -4,6 +4,7 @@
 // ("selected COM5"), selects the entry given with --pick, if any, and presses Next until the
 // installer has finished and closed. Exits 0 once it has; 1 when a step did not happen in time.
 //   port_page.exe CAPTION [--pick ENTRY] [--light UNTIL]... [--then next|back|cancel]
+//                 [--tick BOX]... [--untick BOX]...
 // Each --light presses "Light the cube" and prints the page's status line whenever its text
 // changes ("status The whole cube on COM5 ..."), until it begins with UNTIL. At the first change
 // it also asks the page's thread to answer a message and prints the status line as it is once
@@ -11,8 +12,11 @@
 // the cube is lit would answer only after. --then says how to leave the page afterwards: Next
 // (the default), Back (prints "left the page" once the folder page shows and waits there for a
 // line or the end of its input, then Next through to the end), or Cancel (confirmed with Yes).
+// The finish page's boxes are printed as it shows them ("box Start Lumo Listen now on"), then
+// each named by --tick or --untick is clicked into that state before Finish.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -129,6 +133,32 @@ std::wstring withoutMnemonic(std::wstring text) {
     return text;
 }
 
+bool isCheckBox(HWND window) {
+    const LONG type = GetWindowLongW(window, GWL_STYLE) & BS_TYPEMASK;
+    return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX;
+}
+
+// Prints the page's boxes once they show and clicks those named into the state asked, as a
+// user does; false while the page has none.
+bool setBoxes(HWND installer, const std::vector<std::string>& tick,
+              const std::vector<std::string>& untick) {
+    bool any = false;
+    for (const Control& box : controls(installer, L"Button")) {
+        if (!isCheckBox(box.window))
+            continue;
+        any = true;
+        const std::string text = utf8(withoutMnemonic(box.text));
+        const bool on = SendMessageW(box.window, BM_GETCHECK, 0, 0) == BST_CHECKED;
+        std::printf("box %s %s\n", text.c_str(), on ? "on" : "off");
+        const bool wantOn = std::find(tick.begin(), tick.end(), text) != tick.end();
+        const bool wantOff = std::find(untick.begin(), untick.end(), text) != untick.end();
+        if ((wantOn && !on) || (wantOff && on))
+            SendMessageW(box.window, BM_CLICK, 0, 0);
+    }
+    std::fflush(stdout);
+    return any;
+}
+
 HWND lightButton(HWND installer) {
     for (const Control& button : controls(installer, L"Button"))
         if (withoutMnemonic(button.text) == kLightButton)
@@ -170,7 +200,7 @@ std::vector<std::wstring> entries(HWND list) {
 
 int main(int argc, char** argv) {
     std::string pick, leave = "next";
-    std::vector<std::string> lightUntil;
+    std::vector<std::string> lightUntil, tick, untick;
     bool usable = argc >= 2;
     for (int i = 2; usable && i < argc; i += 2) {
         const std::string option = argv[i];
@@ -183,12 +213,16 @@ int main(int argc, char** argv) {
             lightUntil.push_back(argv[i + 1]);
         else if (option == "--then")
             leave = argv[i + 1];
+        else if (option == "--tick")
+            tick.push_back(argv[i + 1]);
+        else if (option == "--untick")
+            untick.push_back(argv[i + 1]);
         else
             usable = false;
     }
     if (!usable || (leave != "next" && leave != "back" && leave != "cancel")) {
         std::fprintf(stderr, "usage: port_page CAPTION [--pick ENTRY] [--light UNTIL]... "
-                             "[--then next|back|cancel]\n");
+                             "[--then next|back|cancel] [--tick BOX]... [--untick BOX]...\n");
         return 2;
     }
     const std::wstring caption = wide(argv[1]);
@@ -324,7 +358,10 @@ int main(int argc, char** argv) {
     }
 
     // Install, then Finish; slowly enough that one press lands on one page.
+    bool boxesSet = false;
     while (IsWindow(installer) && inTime()) {
+        if (!boxesSet)
+            boxesSet = setBoxes(installer, tick, untick);
         pressNext(installer);
         Sleep(4 * kStepMs);
     }
