@@ -116,9 +116,9 @@ static std::wstring programPath() {
     return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
 }
 
-static bool startsWithWindows() {
+static bool startsWithWindows(HKEY root = HKEY_CURRENT_USER) {
     HKEY key = NULL;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
     bool found = RegQueryValueExW(key, kRunValue, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
     RegCloseKey(key);
@@ -173,8 +173,14 @@ static void showMenu() {
     AppendMenuW(menu, MF_POPUP, (UINT_PTR)sources, L"Listen &to");
     AppendMenuW(menu, MF_SEPARATOR, 0, NULL);
     AppendMenuW(menu, MF_STRING, kMenuLight, L"Light the &cube");
-    AppendMenuW(menu, MF_STRING | (startsWithWindows() ? MF_CHECKED : 0), kMenuStartWithWindows,
-                L"Start with &Windows");
+    // The installer may have set it for everyone, which only an administrator changes: a second
+    // entry of this user's would only start a second copy.
+    if (startsWithWindows(HKEY_LOCAL_MACHINE))
+        AppendMenuW(menu, MF_STRING | MF_CHECKED | MF_GRAYED, kMenuStartWithWindows,
+                    L"Start with &Windows (for everyone)");
+    else
+        AppendMenuW(menu, MF_STRING | (startsWithWindows() ? MF_CHECKED : 0),
+                    kMenuStartWithWindows, L"Start with &Windows");
     AppendMenuW(menu, MF_SEPARATOR, 0, NULL);
     AppendMenuW(menu, MF_STRING, kMenuQuit, L"&Quit");
 
