@@ -144,21 +144,26 @@ class CubeRun {
     }
 
   private:
-    // False once the tray asked to stop.
+    // False once the tray asked to stop. What was asked is taken under the lock and done
+    // outside it: opening a port may take seconds, and the tray must never wait for that.
     bool takeCommands() {
-        std::lock_guard<std::mutex> lock(commandMutex);
-        if (stopWanted)
-            return false;
-        mode_ = wantedMode;
-        if (wholeCubeWanted) {
-            wholeCubeWanted = false;
-            wholeCubeUntil_ = GetTickCount() + kWholeCubeMs;
-            wholeCube_ = true;
+        int port;
+        {
+            std::lock_guard<std::mutex> lock(commandMutex);
+            if (stopWanted)
+                return false;
+            mode_ = wantedMode;
+            port = wantedPort;
+            if (wholeCubeWanted) {
+                wholeCubeWanted = false;
+                wholeCubeUntil_ = GetTickCount() + kWholeCubeMs;
+                wholeCube_ = true;
+            }
         }
-        if (wantedPort != port_) {
+        if (port != port_) {
             sendChar((char)kCubeStopByte);
             closePort();
-            port_ = wantedPort;
+            port_ = port;
             lit_ = false;
             lastReason_.clear();
             setStatusLit(false);
