@@ -191,26 +191,27 @@ class Capture {
         currentId_.clear();
     }
 
-    IMMDevice* chooseDevice(bool* loopback, std::string* what) {
+    // The device to listen to now, with its name as Windows gives it and what to call it.
+    IMMDevice* chooseDevice(bool* loopback, std::string* name, std::string* what) {
         if (enumerator_ == NULL)
             return NULL;
         if (!device_.empty()) {
             *loopback = false;
-            *what = device_;
+            *name = *what = device_;
             return recordingDeviceNamed(enumerator_, device_);
         }
         *loopback = !loopbackRefused_;
         IMMDevice* device = defaultDevice(enumerator_, loopbackRefused_ ? eCapture : eRender);
-        std::string name = device ? deviceName(device) : std::string();
-        *what = loopbackRefused_ ? "the default recording device (" + name + ")"
-                                 : "what this PC plays (" + name + ")";
+        *name = device ? deviceName(device) : std::string();
+        *what = loopbackRefused_ ? "the default recording device (" + *name + ")"
+                                 : "what this PC plays (" + *name + ")";
         return device;
     }
 
     void open() {
         bool loopback = false;
-        std::string what;
-        IMMDevice* device = chooseDevice(&loopback, &what);
+        std::string name, what;
+        IMMDevice* device = chooseDevice(&loopback, &name, &what);
         if (device == NULL) {
             if (enumerator_ == NULL)
                 trouble("Windows' audio service is not there; the cube stays dark", kRetryMs * 10);
@@ -224,7 +225,6 @@ class Capture {
                         kRetryMs);
             return;
         }
-        std::string name = deviceName(device);
         std::wstring id = deviceId(device);
         HRESULT result =
             device->Activate(kAudioClientInterface, CLSCTX_ALL, NULL, (void**)&client_);
@@ -252,13 +252,15 @@ class Capture {
                                      loopback ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0, kBufferHns, 0,
                                      mix, NULL);
         CoTaskMemFree(mix);
-        if (SUCCEEDED(result))
+        if (SUCCEEDED(result)) {
             result = client_->GetService(kCaptureClientInterface, (void**)&capture_);
+            if (FAILED(result))
+                capture_ = NULL; // whatever a failed call left there is not ours to release
+        }
         if (FAILED(result) && loopback && result != AUDCLNT_E_DEVICE_INVALIDATED &&
             result != AUDCLNT_E_DEVICE_IN_USE) {
             // Windows loops any output back; some platforms (Wine) take the flag and then
             // refuse the capture. Said once; from then on the default recording device it is.
-            capture_ = NULL;
             close();
             loopbackRefused_ = true;
             tellFailure("Cannot hear what this PC plays here; listening to the default recording "
@@ -269,7 +271,6 @@ class Capture {
         if (SUCCEEDED(result))
             result = client_->Start();
         if (FAILED(result)) {
-            capture_ = NULL;
             close();
             failed(result, name);
             return;
