@@ -109,7 +109,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         runTray(options.seconds ? *options.seconds : 0);
         removeTray();
     } else {
-        // No desktop to show an icon on: run for the time asked, or until the session ends.
+        // No window at all (no desktop): nothing could ever ask it to stop, so it runs only for
+        // the time a script asked, and ends at once without one.
         tellFailure("There is no tray to show the icon in");
         if (options.seconds)
             Sleep((DWORD)(*options.seconds * 1000));
