@@ -87,3 +87,14 @@ void buildCubeFrame(CubePattern pattern, int index, CubeFrame* frame) {
         frame->bytes[1 + i] = payload[i];
     frame->bytes[kCubeFrameSize - 1] = kFrameEndByte;
 }
+
+void buildPlanesFrame(const CubePlanes& planes, CubeFrame* frame) {
+    frame->bytes[0] = kFrameStartByte;
+    for (int plane = 0; plane < kCubePlanes; ++plane) {
+        unsigned bits = (unsigned)planes.plane[plane];
+        for (int row = 0; row < kCubeRows; ++row)
+            frame->bytes[1 + plane * kCubeRows + row] =
+                (unsigned char)((bits >> (5 * row)) & kRowMask);
+    }
+    frame->bytes[kCubeFrameSize - 1] = kFrameEndByte;
+}

@@ -44,6 +44,22 @@ const unsigned char* patternPayload(CubePattern pattern, int index);
 // Fills a complete frame: start byte, payload, end byte.
 void buildCubeFrame(CubePattern pattern, int index, CubeFrame* frame);
 
+// A frame of the caller's own choosing: one int per plane, plane 1 first. Bit 5 x (row - 1) +
+// column bit of a plane's int lights the LED at that row (1..5) and column bit (0..4); bits above
+// 24 mean nothing, so any int makes a valid frame.
+struct CubePlanes {
+    int plane[kCubePlanes];
+};
+
+// The bit of a plane's int for the LED at row (1..5) and column bit (0..4).
+inline int planeBit(int row, int column) {
+    return 1 << (5 * (row - 1) + column);
+}
+
+// Fills a complete frame from five planes: row r of plane p is bits 5 x (r - 1) to 5 x r - 1 of
+// plane p's int, so no payload byte exceeds 31.
+void buildPlanesFrame(const CubePlanes& planes, CubeFrame* frame);
+
 // Offset of the byte for plane (1..5) and row (1..5) within a whole frame.
 inline int frameOffset(int plane, int row) {
     return 5 * (plane - 1) + row;
