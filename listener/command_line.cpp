@@ -4,37 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 
-// ASCII letters alike in either case; the names and options compared are ASCII.
-static bool sameIgnoringCase(const std::string& a, const char* b, size_t length) {
-    if (a.size() < length)
-        return false;
-    for (size_t i = 0; i < length; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = (char)(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = (char)(y - 'A' + 'a');
-        if (x != y || y == '\0')
-            return false;
-    }
-    return true;
-}
-
-const ListenMode* modeNamed(const std::string& name) {
-    for (const ListenMode& mode : kListenModes)
-        if (name.size() == std::char_traits<char>::length(mode.name) &&
-            sameIgnoringCase(name, mode.name, name.size()))
-            return &mode;
-    return nullptr;
-}
-
-const ListenMode& modeOf(CubePattern pattern) {
-    for (const ListenMode& mode : kListenModes)
-        if (mode.pattern == pattern)
-            return mode;
-    return kListenModes[1];
-}
-
 // A whole decimal integer, nothing before or after it.
 static bool parseInteger(const std::string& text, long* value) {
     if (text.empty() || text.size() > 9)
@@ -59,7 +28,29 @@ static bool parseSeconds(const std::string& text, double* value) {
     return true;
 }
 
-bool parseCommandLine(const std::vector<std::string>& args, CommandLine* result,
+struct OptionName {
+    const char* name;
+    bool takesValue;
+};
+
+static const OptionName kOptions[] = {
+    {"--mode", true},     // a mode for this run
+    {"--port", true},     // the cube's port for this run
+    {"--device", true},   // a recording device instead of what the machine plays
+    {"--seconds", true},  // stop after this long (scripts, tests)
+    {"--list", false},    // the ports and recording devices, then stop
+    {"--network", false}, // let other programs light the cube for this run
+    {"--universe", true}, // the E1.31 universe for this run
+};
+
+static const OptionName* optionNamed(const std::string& name) {
+    for (const OptionName& option : kOptions)
+        if (name == option.name)
+            return &option;
+    return nullptr;
+}
+
+bool parseCommandLine(const std::vector<std::string>& args, PortStyle ports, CommandLine* result,
                       std::string* error) {
     CommandLine parsed;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -73,13 +64,19 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine* result,
             option = option.substr(0, equals);
             hasValue = true;
         }
-        if (option != "--mode" && option != "--port" && option != "--device" &&
-            option != "--seconds") {
+        const OptionName* known = optionNamed(option);
+        if (!known) {
             *error = "unknown option " + args[i] +
-                     " (the options are --mode, --port, --device and --seconds)";
+                     " (the options are --mode, --port, --device, --seconds, --list, --network "
+                     "and --universe)";
             return false;
         }
-        if (!hasValue) {
+        if (!known->takesValue) {
+            if (hasValue) {
+                *error = option + " takes no value";
+                return false;
+            }
+        } else if (!hasValue) {
             if (i + 1 >= args.size()) {
                 *error = option + " needs a value";
                 return false;
@@ -89,33 +86,41 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine* result,
         if (option == "--mode") {
             const ListenMode* mode = modeNamed(value);
             if (!mode) {
-                *error = "--mode takes Star, Levels or NewStar, not " + value;
+                *error = "--mode takes " + modeNamesForPeople() + ", not " + value;
                 return false;
             }
-            parsed.mode = mode->pattern;
+            parsed.mode = mode->id;
         } else if (option == "--port") {
-            std::string digits = value;
-            if (digits.size() > 3 && sameIgnoringCase(digits, "COM", 3))
-                digits = digits.substr(3);
-            long port = 0;
-            if (!parseInteger(digits, &port) || port < 1 || port > 255) {
-                *error = "--port takes a number from 1 to 255, not " + value;
+            std::string port;
+            if (!portFromText(ports, value, &port)) {
+                *error = std::string("--port takes ") + portExpected(ports) + ", not " + value;
                 return false;
             }
-            parsed.port = (int)port;
+            parsed.port = port;
         } else if (option == "--device") {
             if (value.empty()) {
                 *error = "--device needs the name of a recording device";
                 return false;
             }
             parsed.device = value;
-        } else {
+        } else if (option == "--seconds") {
             double seconds = 0;
             if (!parseSeconds(value, &seconds)) {
                 *error = "--seconds takes a number of seconds greater than 0, not " + value;
                 return false;
             }
             parsed.seconds = seconds;
+        } else if (option == "--universe") {
+            long universe = 0;
+            if (!parseInteger(value, &universe) || universe < 1 || universe > 63999) {
+                *error = "--universe takes a number from 1 to 63999, not " + value;
+                return false;
+            }
+            parsed.universe = (int)universe;
+        } else if (option == "--list") {
+            parsed.list = true;
+        } else {
+            parsed.network = true;
         }
     }
     *result = parsed;

@@ -1,12 +1,15 @@
-// The sound's way from the PC's mixer to the bytes the player hands a plugin: one channel (front
-// left) out of whatever the device mixes, at 44.1 kHz, as the top 8 bits of 16-bit samples; the
-// newest 576 of them make a block. The mix format is read once and converted here; nothing after
-// this point knows of bits, channels or rates. Platform-free.
+// The sound's way from the PC's mixer to what the modes read. The player's modes get the bytes the
+// player hands a plugin: one channel (front left) out of whatever the device mixes, at 44.1 kHz,
+// as the top 8 bits of 16-bit samples; the newest 576 of them make a block. The music modes get
+// the mix of all channels at the device's own rate, every sample since they last asked. The mix
+// format is read once and converted here; nothing after this point knows of bits or channels.
+// Platform-free.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "waveform.h"
 
@@ -39,8 +42,14 @@ class SoundFeed {
     // The newest 576 samples of channel 0, as waveform bytes.
     void newestBlock(unsigned char out[kBlockSamples]) const;
 
+    // The mix (the mean of all channels) since the last call, oldest first, at `*rate`; true in
+    // `*restarted` when a new source started since then, so what came before is another sound.
+    // At most half a second is kept: a reader that fell behind gets the newest.
+    void takeMix(std::vector<float>* samples, int* rate, bool* restarted);
+
   private:
-    float channelZero(const unsigned char* frame) const;
+    float sampleAt(const unsigned char* frame, int channel) const;
+    void addMix(float value);
     void addSample(float value); // one sample at the device's rate
     void addPlayerSample(std::int16_t sample);
 
@@ -50,5 +59,9 @@ class SoundFeed {
     double position_ = 0.0; // where the next player sample lies after previous_, in steps of 1
     float previous_ = 0.0f; // the last device sample
     unsigned char ring_[kBlockSamples];
-    std::size_t next_ = 0; // where the next byte goes: the oldest byte
+    std::size_t next_ = 0;       // where the next byte goes: the oldest byte
+    std::vector<float> mix_;     // a ring of half a second at the device's rate
+    std::size_t mixNext_ = 0;    // where the next sample of the mix goes
+    std::size_t mixWaiting_ = 0; // how many the reader has not taken
+    bool restarted_ = true;
 };

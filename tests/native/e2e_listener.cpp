@@ -201,7 +201,8 @@ TEST(Listener, ABadCommandLineIsOneClearLineAndExitCodeTwoAndNothingIsSent) {
     ListenerFolder folder;
     const BadCommandLine cases[] = {
         {{"--port", "5", "--colour", "red"}, "lumolisten: unknown option --colour"},
-        {{"--port", "5", "--mode", "Disco"}, "lumolisten: --mode takes Star, Levels or NewStar"},
+        {{"--port", "5", "--mode", "Disco"},
+         "lumolisten: --mode takes Star, Levels, NewStar, Spectrum or Pulse, not Disco"},
         {{"--port", "256"}, "lumolisten: --port takes a number from 1 to 255, not 256"},
         {{"--port", "5", "--device", "Stereo Mix"},
          "lumolisten: there is no recording device named \"Stereo Mix\"; there are: "},

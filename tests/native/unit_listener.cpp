@@ -14,32 +14,50 @@
 namespace {
 
 struct CommandCase {
+    PortStyle ports;
     std::vector<std::string> args;
     const char* error; // nullptr: accepted
 };
 
 TEST(ListenerCommandLine, AcceptsWhatScriptsWriteAndRefusesTheRestInOneLine) {
     const CommandCase cases[] = {
-        {{}, nullptr},
-        {{"--mode", "Star", "--port", "12", "--seconds", "2.5"}, nullptr},
-        {{"--mode=newstar", "--port=COM255"}, nullptr},
-        {{"--device", "Monitor of Speakers"}, nullptr},
-        {{"--colour", "red"}, "unknown option --colour"},
-        {{"-p", "3"}, "unknown option -p"},
-        {{"--mode", "Disco"}, "--mode takes Star, Levels or NewStar, not Disco"},
-        {{"--port", "0"}, "--port takes a number from 1 to 255, not 0"},
-        {{"--port", "256"}, "--port takes a number from 1 to 255, not 256"},
-        {{"--port", "3x"}, "--port takes a number from 1 to 255, not 3x"},
-        {{"--port", "-1"}, "--port takes a number from 1 to 255, not -1"},
-        {{"--seconds", "0"}, "--seconds takes a number of seconds greater than 0, not 0"},
-        {{"--seconds", "nan"}, "--seconds takes a number of seconds greater than 0, not nan"},
-        {{"--port"}, "--port needs a value"},
-        {{"--device", ""}, "--device needs the name of a recording device"},
+        {kComPorts, {}, nullptr},
+        {kComPorts, {"--mode", "Star", "--port", "12", "--seconds", "2.5"}, nullptr},
+        {kComPorts, {"--mode=newstar", "--port=COM255"}, nullptr},
+        {kComPorts, {"--mode", "SPECTRUM", "--network", "--universe", "63999"}, nullptr},
+        {kComPorts, {"--device", "Monitor of Speakers"}, nullptr},
+        {kComPorts, {"--list"}, nullptr},
+        {kDevicePaths, {"--port", "/dev/serial/by-id/usb-1a86_USB_Serial-if00-port0"}, nullptr},
+        {kComPorts, {"--colour", "red"}, "unknown option --colour"},
+        {kComPorts, {"-p", "3"}, "unknown option -p"},
+        {kComPorts,
+         {"--mode", "Disco"},
+         "--mode takes Star, Levels, NewStar, Spectrum or Pulse, not Disco"},
+        {kComPorts, {"--port", "0"}, "--port takes a number from 1 to 255, not 0"},
+        {kComPorts, {"--port", "256"}, "--port takes a number from 1 to 255, not 256"},
+        {kComPorts, {"--port", "3x"}, "--port takes a number from 1 to 255, not 3x"},
+        {kComPorts, {"--port", "-1"}, "--port takes a number from 1 to 255, not -1"},
+        {kComPorts, {"--port", "/dev/ttyUSB0"}, "--port takes a number from 1 to 255"},
+        {kDevicePaths,
+         {"--port", "ttyUSB0"},
+         "--port takes a serial device's path, such as /dev/ttyUSB0, not ttyUSB0"},
+        {kDevicePaths, {"--port", "3"}, "--port takes a serial device's path"},
+        {kComPorts,
+         {"--seconds", "0"},
+         "--seconds takes a number of seconds greater than 0, not 0"},
+        {kComPorts,
+         {"--seconds", "nan"},
+         "--seconds takes a number of seconds greater than 0, not nan"},
+        {kComPorts, {"--universe", "0"}, "--universe takes a number from 1 to 63999, not 0"},
+        {kComPorts, {"--universe", "64000"}, "--universe takes a number from 1 to 63999"},
+        {kComPorts, {"--network=yes"}, "--network takes no value"},
+        {kComPorts, {"--port"}, "--port needs a value"},
+        {kComPorts, {"--device", ""}, "--device needs the name of a recording device"},
     };
     for (const CommandCase& test : cases) {
         CommandLine parsed;
         std::string error;
-        bool accepted = parseCommandLine(test.args, &parsed, &error);
+        bool accepted = parseCommandLine(test.args, test.ports, &parsed, &error);
         std::string shown = ::testing::PrintToString(test.args);
         if (!test.error) {
             EXPECT_TRUE(accepted) << shown << ": " << error;
@@ -51,12 +69,18 @@ TEST(ListenerCommandLine, AcceptsWhatScriptsWriteAndRefusesTheRestInOneLine) {
     }
     CommandLine parsed;
     std::string error;
-    ASSERT_TRUE(
-        parseCommandLine({"--mode=newstar", "--port=COM255", "--seconds", "2.5"}, &parsed, &error));
-    EXPECT_EQ(kPatternNewStar, *parsed.mode);
-    EXPECT_EQ(255, *parsed.port);
+    ASSERT_TRUE(parseCommandLine({"--mode=newstar", "--port=com255", "--seconds", "2.5"}, kComPorts,
+                                 &parsed, &error));
+    EXPECT_EQ(kModeNewStar, *parsed.mode);
+    EXPECT_EQ("COM255", *parsed.port);
     EXPECT_DOUBLE_EQ(2.5, *parsed.seconds);
     EXPECT_FALSE(parsed.device);
+    EXPECT_FALSE(parsed.network);
+    ASSERT_TRUE(parseCommandLine({"--network", "--universe=7", "--port", "/dev/ttyACM0"},
+                                 kDevicePaths, &parsed, &error));
+    EXPECT_TRUE(parsed.network);
+    EXPECT_EQ(7, *parsed.universe);
+    EXPECT_EQ("/dev/ttyACM0", *parsed.port);
 }
 
 TEST(ListenerCommandLine, AMissingDeviceIsNamedWithTheDevicesThereAre) {

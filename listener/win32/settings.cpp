@@ -4,11 +4,10 @@
 
 #include <shlobj.h>
 
-#include "modes.h"
 #include "text.h"
 
-static const wchar_t kSection[] = L"lumolisten";
 static const wchar_t kFileName[] = L"lumolisten.ini";
+static const std::wstring kSectionWide = wide(kSettingsSection);
 
 // %APPDATA%\lumo\lumolisten.ini, or empty when Windows names no such folder.
 static std::wstring userFile() {
@@ -30,44 +29,29 @@ static std::wstring defaultsFile() {
     return file.substr(0, slash + 1) + kFileName;
 }
 
-// The key's text from the first file that has it; false when none does.
-static bool readKey(const wchar_t* key, std::wstring* value) {
+// The key's text from the first file that has it.
+static std::optional<std::string> readKey(const char* key) {
     const std::wstring files[] = {userFile(), defaultsFile()};
     for (const std::wstring& file : files) {
         if (file.empty() || GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
             continue;
         wchar_t text[512];
         static const wchar_t kMissing[] = L"\x1F";
-        GetPrivateProfileStringW(kSection, key, kMissing, text, 512, file.c_str());
-        if (std::wstring(text) != kMissing) {
-            *value = text;
-            return true;
-        }
+        GetPrivateProfileStringW(kSectionWide.c_str(), wide(key).c_str(), kMissing, text, 512,
+                                 file.c_str());
+        if (std::wstring(text) != kMissing)
+            return utf8(text);
     }
-    return false;
+    return std::nullopt;
 }
 
 ListenSettings loadSettings() {
-    ListenSettings settings;
-    std::wstring text;
-    if (readKey(L"Mode", &text)) {
-        const ListenMode* mode = modeNamed(utf8(text));
-        if (mode)
-            settings.mode = mode->pattern;
-    }
-    if (readKey(L"Port", &text)) {
-        int port = _wtoi(text.c_str());
-        if (port >= 1 && port <= 255)
-            settings.port = port;
-    }
-    if (readKey(L"Device", &text))
-        settings.device = utf8(text);
-    return settings;
+    return settingsFrom(kComPorts, readKey);
 }
 
 // The profile functions write a file that does not exist in the ANSI code page, which would
 // mangle a device's name: the file is made as UTF-16 first, and they keep that.
-static bool writeKey(const wchar_t* key, const std::wstring& value) {
+bool saveSetting(const char* key, const std::string& value) {
     std::wstring file = userFile();
     if (file.empty())
         return false;
@@ -83,17 +67,6 @@ static bool writeKey(const wchar_t* key, const std::wstring& value) {
             CloseHandle(handle);
         }
     }
-    return WritePrivateProfileStringW(kSection, key, value.c_str(), file.c_str()) != 0;
-}
-
-bool saveMode(CubePattern mode) {
-    return writeKey(L"Mode", wide(modeOf(mode).name));
-}
-
-bool savePort(int port) {
-    return writeKey(L"Port", std::to_wstring(port));
-}
-
-bool saveDevice(const std::string& device) {
-    return writeKey(L"Device", wide(device));
+    return WritePrivateProfileStringW(kSectionWide.c_str(), wide(key).c_str(), wide(value).c_str(),
+                                      file.c_str()) != 0;
 }

@@ -11,6 +11,7 @@ struct PortEntry {
     bool usb;
 };
 
-// The ports there are now, and `current` even when its device is not plugged in.
+// The ports there are now, and `current` (a number; 0: none) even when its device is not
+// plugged in.
 std::vector<PortEntry> listPorts(int current);
 std::string portTitle(const PortEntry& port);

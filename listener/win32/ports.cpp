@@ -104,7 +104,7 @@ std::vector<PortEntry> listPorts(int current) {
     }
     bool listed = std::any_of(ports.begin(), ports.end(),
                               [&](const PortEntry& port) { return port.number == current; });
-    if (!listed) {
+    if (!listed && current > 0) {
         auto entry = named.find(current);
         ports.push_back(entry != named.end() ? entry->second : PortEntry{current, "", false});
     }

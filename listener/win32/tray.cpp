@@ -5,11 +5,13 @@
 #include <vector>
 
 #include "capture.h"
-#include "cube.h"
+#include "cube_run.h"
 #include "devices.h"
 #include "modes.h"
 #include "ports.h"
+#include "output.h"
 #include "report.h"
+#include "settings.h"
 #include "text.h"
 
 enum {
@@ -147,15 +149,20 @@ static void setStartWithWindows(bool start) {
 
 static void showMenu() {
     HMENU menu = CreatePopupMenu();
-    for (int i = 0; i < kListenModeCount; ++i)
-        AppendMenuW(menu, MF_STRING | (kListenModes[i].pattern == chosen.mode ? MF_CHECKED : 0),
-                    kMenuMode + i, (L"&" + wide(kListenModes[i].name)).c_str());
+    for (int i = 0; i < kListenModeCount; ++i) {
+        // The player's modes, then the music's own.
+        if (i > 0 && kListenModes[i].music && !kListenModes[i - 1].music)
+            AppendMenuW(menu, MF_SEPARATOR, 0, NULL);
+        AppendMenuW(menu, MF_STRING | (kListenModes[i].id == chosen.mode ? MF_CHECKED : 0),
+                    kMenuMode + i, wide(kListenModes[i].menuText).c_str());
+    }
     AppendMenuW(menu, MF_SEPARATOR, 0, NULL);
 
     HMENU ports = CreatePopupMenu();
-    menuPorts = listPorts(chosen.port);
+    int chosenNumber = comPortNumber(chosen.port);
+    menuPorts = listPorts(chosenNumber);
     for (size_t i = 0; i < menuPorts.size() && i < kMenuDevice - kMenuPort; ++i)
-        AppendMenuW(ports, MF_STRING | (menuPorts[i].number == chosen.port ? MF_CHECKED : 0),
+        AppendMenuW(ports, MF_STRING | (menuPorts[i].number == chosenNumber ? MF_CHECKED : 0),
                     kMenuPort + i, wide(portTitle(menuPorts[i])).c_str());
     AppendMenuW(menu, MF_POPUP, (UINT_PTR)ports, L"&Port");
 
@@ -179,8 +186,8 @@ static void showMenu() {
         AppendMenuW(menu, MF_STRING | MF_CHECKED | MF_GRAYED, kMenuStartWithWindows,
                     L"Start with &Windows (for everyone)");
     else
-        AppendMenuW(menu, MF_STRING | (startsWithWindows() ? MF_CHECKED : 0),
-                    kMenuStartWithWindows, L"Start with &Windows");
+        AppendMenuW(menu, MF_STRING | (startsWithWindows() ? MF_CHECKED : 0), kMenuStartWithWindows,
+                    L"Start with &Windows");
     AppendMenuW(menu, MF_SEPARATOR, 0, NULL);
     AppendMenuW(menu, MF_STRING, kMenuQuit, L"&Quit");
 
@@ -203,31 +210,29 @@ static void stop() {
     KillTimer(trayWindow, kQuitTimer);
     stopCube();
     stopCapture();
-    int port = currentStatus().port;
-    tellNews("Stopped; the cube on COM" + std::to_string(port) + " is let go");
+    tellNews("Stopped; the cube on " + currentStatus().port + " is let go");
     PostQuitMessage(0);
 }
 
 static void choose(UINT command) {
     if (command >= kMenuMode && command < kMenuMode + kListenModeCount) {
-        chosen.mode = kListenModes[command - kMenuMode].pattern;
+        chosen.mode = kListenModes[command - kMenuMode].id;
         setCubeMode(chosen.mode);
         setStatusMode(kListenModes[command - kMenuMode].name);
-        saveMode(chosen.mode);
+        saveSetting(kModeKey, modeSettingText(chosen.mode));
         tellNews(std::string("Showing ") + kListenModes[command - kMenuMode].name);
     } else if (command >= kMenuPort && command < kMenuPort + menuPorts.size()) {
-        chosen.port = menuPorts[command - kMenuPort].number;
+        chosen.port = "COM" + std::to_string(menuPorts[command - kMenuPort].number);
         setCubePort(chosen.port);
-        savePort(chosen.port);
+        saveSetting(kPortKey, portSettingText(kComPorts, chosen.port));
     } else if (command >= kMenuDevice && command <= kMenuDevice + menuDevices.size()) {
         chosen.device =
             command == kMenuDevice ? std::string() : menuDevices[command - kMenuDevice - 1];
         setCaptureDevice(chosen.device);
-        saveDevice(chosen.device);
+        saveSetting(kDeviceKey, chosen.device);
     } else if (command == kMenuLight) {
         lightWholeCube();
-        tellNews("The whole cube on COM" + std::to_string(chosen.port) +
-                 " should be lit now, for two seconds");
+        tellNews("The whole cube on " + chosen.port + " should be lit now, for two seconds");
     } else if (command == kMenuStartWithWindows) {
         setStartWithWindows(!startsWithWindows());
     } else if (command == kMenuQuit) {

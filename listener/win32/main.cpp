@@ -9,9 +9,12 @@
 
 #include "capture.h"
 #include "command_line.h"
-#include "cube.h"
+#include "cube_library.h"
+#include "cube_run.h"
 #include "devices.h"
 #include "modes.h"
+#include "output.h"
+#include "ports.h"
 #include "report.h"
 #include "settings.h"
 #include "sound_feed.h"
@@ -32,16 +35,20 @@ static std::vector<std::string> arguments() {
     return args;
 }
 
-// A mistake on the command line is told where the one who typed it looks: standard output
-// when it goes somewhere, else the console the program was started from, if any.
-static void tellMistake(const std::string& text) {
-    std::string line = "lumolisten: " + text;
+// What the one who typed the command line must see (a mistake, the --list) goes to standard
+// output when that goes somewhere, else to the console the program was started from, if any: a
+// program without a console of its own has nowhere else to write.
+static void writeForCaller(const std::vector<std::string>& lines) {
     if (outputRedirected()) {
-        writeOutputLine(line);
+        for (const std::string& line : lines)
+            writeOutputLine(line);
         return;
     }
     if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-        std::wstring shown = wide("\r\n" + line + "\r\n");
+        std::string text = "\r\n";
+        for (const std::string& line : lines)
+            text += line + "\r\n";
+        std::wstring shown = wide(text);
         DWORD written = 0;
         WriteConsoleW(GetStdHandle(STD_OUTPUT_HANDLE), shown.c_str(), (DWORD)shown.size(), &written,
                       NULL);
@@ -49,13 +56,37 @@ static void tellMistake(const std::string& text) {
     }
 }
 
+static void tellMistake(const std::string& text) {
+    writeForCaller({"lumolisten: " + text});
+}
+
+// --list: what a script or a person choosing --port and --device can give, one a line.
+static int listPortsAndDevices() {
+    std::vector<std::string> lines;
+    for (const PortEntry& port : listPorts(0))
+        lines.push_back("port: " + portTitle(port));
+    CoInitializeEx(NULL, COINIT_MULTITHREADED);
+    IMMDeviceEnumerator* enumerator = createDeviceEnumerator();
+    if (enumerator) {
+        for (const std::string& name : recordingDeviceNames(enumerator))
+            lines.push_back("recording device: " + name);
+        enumerator->Release();
+    }
+    CoUninitialize();
+    writeForCaller(lines);
+    return kExitStopped;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     CommandLine options;
     std::string mistake;
-    if (!parseCommandLine(arguments(), &options, &mistake)) {
+    if (!parseCommandLine(arguments(), kComPorts, &options, &mistake)) {
         tellMistake(mistake);
         return kExitBadCommandLine;
     }
+
+    if (options.list)
+        return listPortsAndDevices();
 
     // One listener per user: a second start leaves the first and its port alone.
     HANDLE instanceMutex = CreateMutexW(NULL, FALSE, L"Local\\lumolisten");
@@ -95,8 +126,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     setStatusPort(settings.port);
     setStatusListening(sourceTitle(settings.device));
     bool trayUp = createTray(instance, settings, enumerator);
-    tellNews(std::string("Lumo Listen: ") + modeOf(settings.mode).name + " on COM" +
-             std::to_string(settings.port) + ", listening to " +
+    tellNews(std::string("Lumo Listen: ") + modeOf(settings.mode).name + " on " + settings.port +
+             ", listening to " +
              (settings.device.empty() ? std::string("what this PC plays") : settings.device));
     if (!cubeBound)
         tellFailure(libraryProblem + ": put lumolink.dll beside lumolisten.exe");
@@ -104,7 +135,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     static SoundFeed feed;
     startCapture(settings.device, &feed);
     if (cubeBound)
-        startCube(settings.mode, settings.port, &feed);
+        startCube(cubeLibrary(), settings.mode, settings.port, &feed);
     if (trayUp) {
         runTray(options.seconds ? *options.seconds : 0);
         removeTray();

@@ -1,13 +1,10 @@
 #include "report.h"
 
-#include <mutex>
-
+#include "output.h"
 #include "text.h"
 #include "tray.h"
 
 static HWND reportWindow = NULL;
-static std::mutex statusMutex;
-static ListenStatus status;
 
 std::string utf8(const std::wstring& text) {
     if (text.empty())
@@ -74,46 +71,13 @@ void handleTell(WPARAM wParam, LPARAM lParam) {
     delete message;
 }
 
-static void statusChanged() {
+void statusChanged() {
     if (reportWindow != NULL)
         PostMessageW(reportWindow, kStatusMessage, 0, 0);
 }
 
-// Changes the status under its lock, then has the tooltip follow.
-template <typename Change> static void changeStatus(Change change) {
-    {
-        std::lock_guard<std::mutex> lock(statusMutex);
-        change(status);
-    }
-    statusChanged();
-}
-
-void setStatusMode(const std::string& mode) {
-    changeStatus([&](ListenStatus& now) { now.mode = mode; });
-}
-
-void setStatusPort(int port) {
-    changeStatus([&](ListenStatus& now) { now.port = port; });
-}
-
-void setStatusListening(const std::string& listening) {
-    changeStatus([&](ListenStatus& now) { now.listening = listening; });
-}
-
-void setStatusLit(bool lit) {
-    changeStatus([&](ListenStatus& now) { now.lit = lit; });
-}
-
-ListenStatus currentStatus() {
-    std::lock_guard<std::mutex> lock(statusMutex);
-    return status;
-}
-
 std::wstring statusTooltip(const ListenStatus& now) {
-    std::string first = "Lumo Listen: " + now.mode + " on COM" + std::to_string(now.port) +
-                        (now.lit ? ", cube lit" : ", cube dark");
-    std::string second = "Listening to " + now.listening;
-    std::wstring tip = wide(first + "\n" + second);
+    std::wstring tip = wide(statusText(now));
     // The tray keeps 127 characters of a tooltip.
     if (tip.size() > 127)
         tip = tip.substr(0, 124) + L"...";
