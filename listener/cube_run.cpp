@@ -118,7 +118,7 @@ class CubeRun {
             return; // the library would try the port itself; the check above does it
         if (wholeCube_) {
             link_->showLevel(kPatternLevels, kLevelMax);
-        } else if (show_) {
+        } else if (modeOf(mode_).music) {
             link_->showPlanes(planes);
         } else {
             unsigned char block[kBlockSamples];
