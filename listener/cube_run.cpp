@@ -11,6 +11,7 @@
 #include "level.h"
 #include "report.h"
 #include "sound_feed.h"
+#include "thread_name.h"
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -201,6 +202,7 @@ void startCube(CubeLink* link, ListenModeId mode, const std::string& port, Sound
         cubeFinished = false;
     }
     cubeThread = std::thread([=] {
+        nameThisThread("lumo cube");
         link->threadStarting();
         CubeRun(link, feed, mode, port).run();
         link->threadEnding();

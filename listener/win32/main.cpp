@@ -19,6 +19,7 @@
 #include "settings.h"
 #include "sound_feed.h"
 #include "text.h"
+#include "thread_name.h"
 #include "tray.h"
 
 enum { kExitStopped = 0, kExitTrouble = 1, kExitBadCommandLine = 2 };
@@ -78,6 +79,7 @@ static int listPortsAndDevices() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    nameThisThread("lumo tray");
     CommandLine options;
     std::string mistake;
     if (!parseCommandLine(arguments(), kComPorts, &options, &mistake)) {
