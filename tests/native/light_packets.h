@@ -67,7 +67,7 @@ struct DdpFields {
 
 inline Bytes ddp(const DdpFields& fields) {
     std::size_t header = (fields.flags & 0x10) ? 14 : 10;
-    Bytes bytes(header, 0);
+    Bytes bytes(header + fields.data.size(), 0);
     bytes[0] = fields.flags;
     bytes[1] = (std::uint8_t)fields.sequence;
     bytes[2] = fields.dataType;
@@ -75,7 +75,7 @@ inline Bytes ddp(const DdpFields& fields) {
     for (int i = 0; i < 4; ++i)
         bytes[4 + i] = (std::uint8_t)(fields.offset >> (24 - 8 * i));
     put16(bytes, 8, (unsigned)fields.data.size());
-    bytes.insert(bytes.end(), fields.data.begin(), fields.data.end());
+    std::copy(fields.data.begin(), fields.data.end(), bytes.begin() + (long)header);
     return bytes;
 }
 
