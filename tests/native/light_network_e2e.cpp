@@ -87,19 +87,8 @@ struct Network : ::testing::Test {
     }
 };
 
-// Whether this process could bind the port alone, without SO_REUSEADDR: nobody holds it.
-bool portIsFree(int port) {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons((std::uint16_t)port);
-    bool free = bind(fd, (const sockaddr*)&address, sizeof address) == 0;
-    close(fd);
-    return free;
-}
-
 TEST_F(Network, UnicastE131AndDdpLightTheCubeAndStopLetsThePortsGo) {
-    ASSERT_TRUE(portIsFree(kE131Port) && portIsFree(kDdpPort))
+    ASSERT_TRUE(harness::udpPortIsFree(kE131Port) && harness::udpPortIsFree(kDdpPort))
         << "another program holds port 5568 or 4048; this test needs both";
     network.start(1, &receiver, failures.teller());
     EXPECT_TRUE(e131Shows("127.0.0.1", 42)) << seen();
@@ -115,7 +104,8 @@ TEST_F(Network, UnicastE131AndDdpLightTheCubeAndStopLetsThePortsGo) {
     auto stopping = LightReceiver::Clock::now();
     network.stop();
     EXPECT_LT(LightReceiver::Clock::now() - stopping, 2s) << "stop() kept its caller waiting";
-    EXPECT_TRUE(portIsFree(kE131Port) && portIsFree(kDdpPort)) << "a socket outlived stop()";
+    EXPECT_TRUE(harness::udpPortIsFree(kE131Port) && harness::udpPortIsFree(kDdpPort))
+        << "a socket outlived stop()";
     EXPECT_EQ("", failures.all());
 }
 

@@ -58,4 +58,14 @@ bool loopbackCarriesMulticast() {
     return arrived;
 }
 
+bool udpPortIsFree(int port) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons((std::uint16_t)port);
+    bool free = bind(fd, (const sockaddr*)&address, sizeof address) == 0;
+    close(fd);
+    return free;
+}
+
 } // namespace harness

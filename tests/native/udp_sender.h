@@ -27,4 +27,8 @@ class UdpSender {
 // it there: some machines' loopback does not carry multicast (no route, or a kernel without it).
 bool loopbackCarriesMulticast();
 
+// Whether a socket could have the UDP port to itself (bound without SO_REUSEADDR): nobody on the
+// machine holds it.
+bool udpPortIsFree(int port);
+
 } // namespace harness
