@@ -228,15 +228,18 @@ void LightReceiver::noteOtherUniverse(int universe, Clock::time_point at, Told* 
 }
 
 void LightReceiver::tell(std::unique_lock<std::mutex>& lock, const Told& told) {
-    if (told.news.empty() && !told.changed)
-        return;
-    std::lock_guard<std::mutex> order(tellMutex_);
-    lock.unlock();
-    if (told.changed)
+    if (!told.news.empty()) {
+        std::lock_guard<std::mutex> order(tellMutex_);
+        lock.unlock();
+        for (const std::string& line : told.news)
+            if (news_)
+                news_(line);
+    }
+    if (lock.owns_lock())
+        lock.unlock();
+    if (told.changed) {
         changedSignal_.notify_all();
-    for (const std::string& line : told.news)
-        if (news_)
-            news_(line);
-    if (told.changed && changed_)
-        changed_();
+        if (changed_)
+            changed_();
+    }
 }

@@ -31,9 +31,10 @@ class LightReceiver {
 
     // `news` gets each line for the user, once: "The cube is lit by Show over E1.31 (from
     // 192.168.1.20)", "The cube is lit over DDP (from 192.168.1.20)", "The cube shows the music
-    // again", and when E1.31 comes for another universe only, which one. `changed` is called
-    // whenever what the cube should show changes. Both are called on the thread that fed or
-    // asked the receiver, outside its lock, in order; they must not call back into it.
+    // again", and "E1.31 arrives for universe 7, but the cube shows universe 1" when E1.31 comes
+    // for other universes only. `changed` is called whenever what the cube should show changes,
+    // so the cube's thread can wake. Both run on the thread that fed or asked the receiver,
+    // outside its lock (the lines in order), and must not call back into it.
     explicit LightReceiver(Tell news, std::function<void()> changed = nullptr);
 
     // The E1.31 universe to show (1 to 63999, 1 at first); E1.31 sources of the old one go.
@@ -49,6 +50,9 @@ class LightReceiver {
     // datagrams, so the music's return is told on time even while the cube's thread waits.
     void expire(Clock::time_point now);
 
+    // The cube's thread: wait (waitForChange, or on `changed`), take newestFor, write it, say
+    // frameWritten. A frame takes 14 ms on the line, so frames that came meanwhile are never
+    // queued: the next one taken is the newest.
     // The frame the cube should show now, or nullopt for the music.
     std::optional<CubePlanes> newestFor(Clock::time_point now);
     // The cube's thread wrote what newestFor gave it last.

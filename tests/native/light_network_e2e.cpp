@@ -24,21 +24,18 @@ using namespace lightpackets;
 using namespace std::chrono_literals;
 using harness::waitUntil;
 
-// Lines told from the receiving thread, read by the test's.
+// Lines told on the receiving thread, each in quotes, read on the test's.
 struct Lines {
     std::mutex mutex;
-    std::vector<std::string> lines;
+    std::string text;
     LightReceiver::Tell teller() {
         return [this](const std::string& line) {
             std::lock_guard<std::mutex> lock(mutex);
-            lines.push_back(line);
+            text += "\"" + line + "\" ";
         };
     }
     std::string all() {
         std::lock_guard<std::mutex> lock(mutex);
-        std::string text;
-        for (const std::string& line : lines)
-            text += "\"" + line + "\" ";
         return text;
     }
     bool has(const std::string& line) {
@@ -46,38 +43,41 @@ struct Lines {
     }
 };
 
+Bytes e131Lighting(int pixel, int universe = 1, int options = 0) {
+    static int sequence = 0;
+    E131Fields fields;
+    fields.channels = pixels({pixel});
+    fields.sequence = ++sequence;
+    fields.universe = universe;
+    fields.options = options;
+    return e131(fields);
+}
+
+Bytes ddpLighting(int pixel) {
+    DdpFields fields;
+    fields.data = pixels({pixel});
+    return ddp(fields);
+}
+
 struct Network : ::testing::Test {
     Lines news, failures;
     LightReceiver receiver{news.teller()};
     LightNetwork network;
     harness::UdpSender sender;
-    int sequence = 0;
 
-    bool showsPixel(int pixel) {
-        std::optional<CubePlanes> planes = receiver.newestFor(LightReceiver::Clock::now());
-        return planes && (planes->plane[pixel / 25] & (1 << pixel % 25));
-    }
-    // Sends E1.31 lighting `pixel` every 50 ms until the cube shows it: the thread opens its
-    // ports and joins groups in its own time.
-    bool e131Shows(const std::string& address, int pixel, int universe = 1) {
+    // Sends `datagram` every 50 ms until the cube shows `pixel`: the thread opens its ports and
+    // joins groups in its own time. A repeat of an E1.31 datagram is dropped as such.
+    bool shows(const std::string& address, int port, const Bytes& datagram, int pixel) {
         return waitUntil(
             [&] {
-                E131Fields fields;
-                fields.channels = pixels({pixel});
-                fields.sequence = ++sequence;
-                fields.universe = universe;
-                sender.send(address, kE131Port, e131(fields));
-                return waitUntil([&] { return showsPixel(pixel); }, 50ms);
-            },
-            10s);
-    }
-    bool ddpShows(int pixel) {
-        return waitUntil(
-            [&] {
-                DdpFields fields;
-                fields.data = pixels({pixel});
-                sender.send("127.0.0.1", kDdpPort, ddp(fields));
-                return waitUntil([&] { return showsPixel(pixel); }, 50ms);
+                sender.send(address, port, datagram);
+                return waitUntil(
+                    [&] {
+                        std::optional<CubePlanes> planes =
+                            receiver.newestFor(LightReceiver::Clock::now());
+                        return planes && (planes->plane[pixel / 25] & (1 << pixel % 25));
+                    },
+                    50ms);
             },
             10s);
     }
@@ -91,14 +91,11 @@ TEST_F(Network, UnicastE131AndDdpLightTheCubeAndStopLetsThePortsGo) {
     ASSERT_TRUE(harness::udpPortIsFree(kE131Port) && harness::udpPortIsFree(kDdpPort))
         << "another program holds port 5568 or 4048; this test needs both";
     network.start(1, &receiver, failures.teller());
-    EXPECT_TRUE(e131Shows("127.0.0.1", 42)) << seen();
+    EXPECT_TRUE(shows("127.0.0.1", kE131Port, e131Lighting(42), 42)) << seen();
     EXPECT_TRUE(news.has("The cube is lit by xLights over E1.31 (from 127.0.0.1)")) << seen();
-    E131Fields end;
-    end.sequence = ++sequence;
-    end.options = kE131OptionTerminated;
-    sender.send("127.0.0.1", kE131Port, e131(end));
+    sender.send("127.0.0.1", kE131Port, e131Lighting(0, 1, kE131OptionTerminated));
     EXPECT_TRUE(waitUntil([&] { return news.has("The cube shows the music again"); })) << seen();
-    EXPECT_TRUE(ddpShows(7)) << seen();
+    EXPECT_TRUE(shows("127.0.0.1", kDdpPort, ddpLighting(7), 7)) << seen();
     EXPECT_TRUE(news.has("The cube is lit over DDP (from 127.0.0.1)")) << seen();
 
     auto stopping = LightReceiver::Clock::now();
@@ -114,14 +111,14 @@ TEST_F(Network, MulticastForTheUniverseArrivesAndFollowsAChangeOfUniverse) {
         GTEST_SKIP() << "this machine's loopback does not carry multicast; on a network the "
                         "sender's group datagrams reach every interface that joined";
     network.start(1, &receiver, failures.teller());
-    EXPECT_TRUE(e131Shows("239.255.0.1", 11)) << seen();
+    EXPECT_TRUE(shows("239.255.0.1", kE131Port, e131Lighting(11), 11)) << seen();
     network.setUniverse(300); // 239.255.1.44
-    EXPECT_TRUE(e131Shows("239.255.1.44", 12, 300)) << seen();
+    EXPECT_TRUE(shows("239.255.1.44", kE131Port, e131Lighting(12, 300), 12)) << seen();
 }
 
 TEST_F(Network, APacedFloodOfGarbageIsCountedAndTheFrameAfterItShown) {
     network.start(1, &receiver, failures.teller());
-    ASSERT_TRUE(e131Shows("127.0.0.1", 1)) << seen();
+    ASSERT_TRUE(shows("127.0.0.1", kE131Port, e131Lighting(1), 1)) << seen();
     std::uint64_t before = receiver.droppedCount();
     const int kGarbage = 500;
     for (int i = 0; i < kGarbage; ++i) {
@@ -132,7 +129,7 @@ TEST_F(Network, APacedFloodOfGarbageIsCountedAndTheFrameAfterItShown) {
     }
     EXPECT_TRUE(waitUntil([&] { return receiver.droppedCount() - before == kGarbage; }))
         << kGarbage << " sent, " << seen();
-    EXPECT_TRUE(e131Shows("127.0.0.1", 2)) << seen();
+    EXPECT_TRUE(shows("127.0.0.1", kE131Port, e131Lighting(2), 2)) << seen();
 }
 
 TEST_F(Network, APortAnotherProgramHoldsIsToldOnceAndTakenWhenFree) {
@@ -144,9 +141,11 @@ TEST_F(Network, APortAnotherProgramHoldsIsToldOnceAndTakenWhenFree) {
     network.start(1, &receiver, failures.teller());
     const std::string told = "Cannot receive DDP: port 4048 is in use by another program";
     EXPECT_TRUE(waitUntil([&] { return failures.has(told); })) << seen();
-    EXPECT_TRUE(e131Shows("127.0.0.1", 3)) << "E1.31 stopped too: " << seen();
+    EXPECT_TRUE(shows("127.0.0.1", kE131Port, e131Lighting(3), 3))
+        << "E1.31 stopped too: " << seen();
     close(holder);
-    EXPECT_TRUE(ddpShows(4)) << "the port was not taken once free: " << seen();
+    EXPECT_TRUE(shows("127.0.0.1", kDdpPort, ddpLighting(4), 4))
+        << "the port was not taken once free: " << seen();
     EXPECT_EQ("\"" + told + "\" ", failures.all());
 }
 
