@@ -38,6 +38,11 @@ int __cdecl setNewStar(int level) {
     return cubeLinkShowLevel(kPatternNewStar, level);
 }
 
+int __cdecl setPlanes(int plane1, int plane2, int plane3, int plane4, int plane5) {
+    CubePlanes planes = {{plane1, plane2, plane3, plane4, plane5}};
+    return cubeLinkShowPlanes(planes);
+}
+
 int __cdecl LumolinkOpen(int) {
     return 42;
 }
