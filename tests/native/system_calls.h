@@ -1,6 +1,6 @@
-// The system calls the POSIX link makes for one device, seen and steered by a test: the test
-// program alone is linked with -Wl,--wrap= for open, ioctl, write and close, so they come through
-// system_calls.cpp first and the shipped code carries no test branch.
+// The system calls the POSIX link makes for one device, seen and steered by a test. Only the
+// test program is linked with -Wl,--wrap= for open, ioctl, write and close, so they pass through
+// system_calls.cpp there and the shipped code has no test branch. One thread drives the link.
 #pragma once
 
 #include <chrono>
@@ -14,13 +14,10 @@ struct Call {
     std::chrono::steady_clock::time_point at;
 };
 
-// From now on the calls for this path and its descriptor are noted; an empty path stops it and
-// every fault with it.
+// From now on the calls for this path and its descriptor are noted; "" stops it, faults too.
 void watch(const std::string& device);
-// Every open of the device fails with `error` after `delayMs`; 0 lets them through again.
-void failOpens(int error, int delayMs = 0);
+void failOpens(int error, int delayMs = 0); // every open of it fails so, after delayMs; 0: none
 void failNextWrite(int error);
-std::vector<Call> calls(); // since watch()
-std::vector<std::string> callNames();
+const std::vector<Call>& calls();
 
 } // namespace systemcalls

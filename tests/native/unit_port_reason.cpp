@@ -26,9 +26,6 @@ TEST(PortReason, EachErrnoOfTheLinkIsToldInTheUsersWords) {
         {EACCES, "dialout",
          "Cannot open /dev/ttyUSB0: only the group dialout may use it; add yourself with sudo "
          "usermod -aG dialout $USER, then log in again"},
-        {EACCES, "uucp",
-         "Cannot open /dev/ttyUSB0: only the group uucp may use it; add yourself with sudo "
-         "usermod -aG uucp $USER, then log in again"},
         {EACCES, "", "Cannot open /dev/ttyUSB0: you may not open it"},
         {EACCES, nullptr, "Cannot open /dev/ttyUSB0: you may not open it"},
         {EIO, nullptr, "Cannot open /dev/ttyUSB0 (error 5: Input/output error)"},

@@ -84,10 +84,6 @@ TEST(SerialPorts, UsbAdaptersComeFirstNamedByChipOrMakerWithTheirStablePath) {
               }));
 }
 
-TEST(SerialPorts, NoSysfsMeansNoPorts) {
-    EXPECT_TRUE(listSerialPorts("/nonexistent-root").empty());
-}
-
 // The group a refused user is told to join: only one whose members may read and write the node.
 TEST(SerialPorts, TheDevicesGroupIsNamedOnlyWhenItMayUseTheDevice) {
     group* dialout = getgrnam("dialout");
@@ -101,8 +97,7 @@ TEST(SerialPorts, TheDevicesGroupIsNamedOnlyWhenItMayUseTheDevice) {
         const char* told;
     } cases[] = {
         {dialout->gr_gid, 0660, "dialout"}, // as udev makes a USB adapter's node
-        {dialout->gr_gid, 0600, ""},        // the group may not use it either
-        {dialout->gr_gid, 0640, ""},        // nor write to it
+        {dialout->gr_gid, 0640, ""},        // the group may not write to it
         {0, 0660, ""},                      // nobody is told to join root
     };
     for (const auto& c : cases) {
