@@ -12,6 +12,7 @@
 #include "cube_library.h"
 #include "cube_run.h"
 #include "devices.h"
+#include "light_control.h"
 #include "modes.h"
 #include "output.h"
 #include "ports.h"
@@ -103,6 +104,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         settings.mode = *options.mode;
     if (options.port)
         settings.port = *options.port;
+    if (options.network)
+        settings.network = true;
+    if (options.universe)
+        settings.universe = *options.universe;
     // The cube library first: a machine without it still gets its icon and the reason.
     std::string libraryProblem;
     bool cubeBound = loadCubeLibrary(&libraryProblem);
@@ -136,8 +141,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     static SoundFeed feed;
     startCapture(settings.device, &feed);
-    if (cubeBound)
+    if (cubeBound) {
         startCube(cubeLibrary(), settings.mode, settings.port, &feed);
+        if (settings.network)
+            startLight(settings.universe);
+    }
     if (trayUp) {
         runTray(options.seconds ? *options.seconds : 0);
         removeTray();
@@ -147,6 +155,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         tellFailure("There is no tray to show the icon in");
         if (options.seconds)
             Sleep((DWORD)(*options.seconds * 1000));
+        stopLight();
         stopCube();
         stopCapture();
     }

@@ -10,6 +10,7 @@
 #include "fake_audio.h"
 #include "listener_session.h"
 #include "sound_server.h"
+#include "udp_sender.h"
 
 namespace {
 
@@ -169,6 +170,28 @@ TEST(ListenerMenu, LightTheCubeLightsEveryLedForTwoSecondsThenTheMusicAgain) {
     EXPECT_LE(lit, 50u) << cubebytes::hex(pty.bytes());
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(dark, frames.back());
+}
+
+TEST(ListenerMenu, LetOtherProgramsLightTheCubeOpensThePortsOnlyWhileTickedAndIsSaved) {
+    harness::restoreSystemAudio();
+    Pty pty;
+    pty.linkAsCom(5);
+    ListenerFolder folder;
+    Listener listener(folder, {"--port", "5"});
+    ASSERT_TRUE(listener.waitForLine("The cube on COM5 is lit"));
+    EXPECT_TRUE(harness::udpPortIsFree(5568) && harness::udpPortIsFree(4048));
+    choose(folder, "o");
+    ASSERT_TRUE(
+        listener.waitForLine("Other programs may light the cube over E1.31 (universe 1) and DDP"));
+    EXPECT_NE(std::string::npos, userSettingsText().find("Network=on")) << userSettingsText();
+    EXPECT_TRUE(harness::waitUntil([] { return !harness::udpPortIsFree(5568); }))
+        << "nothing listens on port 5568";
+    choose(folder, "o");
+    ASSERT_TRUE(listener.waitForLine("Other programs no longer light the cube"));
+    EXPECT_NE(std::string::npos, userSettingsText().find("Network=off")) << userSettingsText();
+    EXPECT_TRUE(harness::waitUntil([] {
+        return harness::udpPortIsFree(5568) && harness::udpPortIsFree(4048);
+    })) << "a socket outlived the choice";
 }
 
 TEST(ListenerMenu, StartWithWindowsIsThisUsersLogonAndComesOffAgain) {
