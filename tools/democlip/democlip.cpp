@@ -1,8 +1,9 @@
 // democlip FILE [SECONDS]: writes the demo's audio clip, a 16-bit stereo 44.1 kHz WAV made here
 // rather than downloaded. A chord whose loudness and brightness swell and fade twice, with a
-// hi-hat-like noise burst on every beat, so each render mode sweeps through most of its frames:
-// the level follows how fast the waveform changes, so it rises with both loudness and the
-// strength of the high partials.
+// hi-hat-like noise burst and a kick drum on every beat, so each render mode sweeps through most
+// of its frames: the level follows how fast the waveform changes, so it rises with both loudness
+// and the strength of the high partials. The kick, low and smooth, hardly moves the level; it is
+// what the Pulse mode beats to, and the chord's partials what the Spectrum mode stands up.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -61,9 +62,13 @@ int main(int argc, char** argv) {
         }
         double beat = std::fmod(t, 0.5); // 120 beats a minute
         double hat = beat < 0.06 ? (1 - beat / 0.06) * white(noise) * (0.3 + 0.7 * swell) : 0;
+        // A kick drum: a sine falling from 110 to 50 Hz within a few tens of milliseconds,
+        // fading over 150 ms. Its phase is the integral of the falling pitch.
+        double kickPhase = 2 * kPi * (50 * beat + 60 * 0.03 * (1 - std::exp(-beat / 0.03)));
+        double kick = 0.2 * std::exp(-beat / 0.15) * std::sin(kickPhase);
         double gain = 0.02 + 0.98 * swell;
-        left = std::tanh(0.25 * gain * left * 3) + hat;
-        right = std::tanh(0.25 * gain * right * 3) + hat;
+        left = std::tanh(0.25 * gain * left * 3) + hat + kick;
+        right = std::tanh(0.25 * gain * right * 3) + hat + kick;
         samples[2 * i] = int16_t(std::lround(std::max(-1.0, std::min(1.0, left * 0.9)) * 32767));
         samples[2 * i + 1] =
             int16_t(std::lround(std::max(-1.0, std::min(1.0, right * 0.9)) * 32767));
