@@ -130,3 +130,37 @@ std::string overviewSvg(CubePattern pattern) {
                   (index / columns) * kCellHeight);
     return document(columns * kCellWidth, rows * kCellHeight, body.str());
 }
+
+std::string pixelMapSvg() {
+    const double cell = 34, gap = 26, margin = 16, top = 40;
+    const double planeWidth = kCubeColumns * cell;
+    std::ostringstream body;
+    double width = 2 * margin + kCubePlanes * planeWidth + (kCubePlanes - 1) * gap;
+    double height = top + kCubeRows * cell + margin + 22;
+    body << "<rect width=\"" << number(width) << "\" height=\"" << number(height)
+         << "\" rx=\"10\" fill=\"#12161c\"/>\n";
+    for (int plane = 1; plane <= kCubePlanes; ++plane) {
+        double left = margin + (plane - 1) * (planeWidth + gap);
+        body << "<text x=\"" << number(left + planeWidth / 2) << "\" y=\"26\" "
+             << "text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"14\" "
+                "fill=\"#e8edf2\">plane "
+             << plane << "</text>\n";
+        for (int row = 1; row <= kCubeRows; ++row) {
+            for (int bit = 0; bit < kCubeColumns; ++bit) {
+                int pixel = 25 * (plane - 1) + 5 * (row - 1) + bit;
+                double x = left + bit * cell + cell / 2, y = top + (row - 1) * cell + cell / 2;
+                body << "<circle cx=\"" << number(x) << "\" cy=\"" << number(y)
+                     << "\" r=\"14\" fill=\"#1c232c\" stroke=\"#3a4654\"/>"
+                     << "<text x=\"" << number(x) << "\" y=\"" << number(y + 4)
+                     << "\" text-anchor=\"middle\" font-family=\"sans-serif\" "
+                        "font-size=\"11\" fill=\"#ffc233\">"
+                     << pixel << "</text>\n";
+            }
+        }
+    }
+    body << "<text x=\"" << number(width / 2) << "\" y=\"" << number(height - 12)
+         << "\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"12\" "
+            "fill=\"#8d99a6\">pixel = 25 x (plane - 1) + 5 x (row - 1) + column; rows top to "
+            "bottom, columns (bits 0 to 4) left to right</text>\n";
+    return document(width, height, body.str());
+}

@@ -11,3 +11,7 @@
 std::string frameSvg(CubePattern pattern, int index);
 // Every frame of a pattern: one row for up to six frames, rows of four beyond.
 std::string overviewSvg(CubePattern pattern);
+
+// The pixel each LED is to a program that sends the cube light (E1.31, DDP): the five planes
+// side by side, each LED with its pixel's number (plane 1 first, row by row, bit 0 first).
+std::string pixelMapSvg();

@@ -27,6 +27,7 @@ const char kUsage[] =
     "usage: cubeview (--link PATH | --device PATH | --stdin) [--summary] [--until-stop]\n"
     "                [--timeout SECONDS]\n"
     "       cubeview --svg FILE --pattern Star|Levels|NewStar [--frame N]\n"
+    "       cubeview --svg FILE --pixel-map\n"
     "  --link PATH      create a pseudo-terminal and link PATH to it (e.g. a Wine prefix's\n"
     "                   dosdevices/com1); the link is removed at exit\n"
     "  --device PATH    read a serial device at 19200 baud 8N1 (e.g. /dev/ttyUSB0)\n"
@@ -35,7 +36,8 @@ const char kUsage[] =
     "  --summary-file F write that line to the file F instead (the live view keeps the screen)\n"
     "  --until-stop     exit once the stop byte 0x4E has been seen\n"
     "  --timeout S      exit after S seconds without input\n"
-    "  --svg FILE       draw one frame (or, without --frame, every frame of the pattern)\n";
+    "  --svg FILE       draw one frame (or, without --frame, every frame of the pattern)\n"
+    "  --pixel-map      draw which pixel of a sender's (E1.31, DDP) each LED is\n";
 
 // After this long without a byte, a frame still incomplete was cut short: 27 bytes take 14 ms
 // at 19200 baud, and the sender writes each frame in one piece.
@@ -53,7 +55,7 @@ void onSignal(int) {
 
 struct Options {
     std::string link, device, svg, pattern, summaryFile;
-    bool useStdin = false, summary = false, untilStop = false;
+    bool useStdin = false, summary = false, untilStop = false, pixelMap = false;
     double timeout = -1;
     int frame = -1;
 };
@@ -74,6 +76,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.link = argv[++i];
         } else if (hasValue && arg == "--device") {
             options.device = argv[++i];
+        } else if (arg == "--pixel-map") {
+            options.pixelMap = true;
         } else if (hasValue && arg == "--svg") {
             options.svg = argv[++i];
         } else if (hasValue && arg == "--pattern") {
@@ -94,10 +98,23 @@ bool parseOptions(int argc, char** argv, Options& options) {
         }
     }
     int sources = !options.link.empty() + !options.device.empty() + options.useStdin;
-    return options.svg.empty() ? sources == 1 : sources == 0 && !options.pattern.empty();
+    return options.svg.empty() ? sources == 1 && !options.pixelMap
+                               : sources == 0 && (options.pattern.empty() != !options.pixelMap);
+}
+
+bool writeFile(const std::string& path, const std::string& text) {
+    std::FILE* out = path == "-" ? stdout : std::fopen(path.c_str(), "wb");
+    if (!out) {
+        std::fprintf(stderr, "cubeview: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    return (out == stdout ? std::fflush(out) : std::fclose(out)) == 0 && written;
 }
 
 int writeSvg(const Options& options) {
+    if (options.pixelMap)
+        return writeFile(options.svg, pixelMapSvg()) ? 0 : 1;
     int pattern = 0;
     while (pattern < kPatternCount &&
            strcasecmp(patternName(static_cast<CubePattern>(pattern)), options.pattern.c_str()))
@@ -114,15 +131,7 @@ int writeSvg(const Options& options) {
         return 1;
     }
     std::string svg = options.frame < 0 ? overviewSvg(chosen) : frameSvg(chosen, options.frame);
-    std::FILE* out = options.svg == "-" ? stdout : std::fopen(options.svg.c_str(), "wb");
-    if (!out) {
-        std::fprintf(stderr, "cubeview: cannot write %s: %s\n", options.svg.c_str(),
-                     std::strerror(errno));
-        return 1;
-    }
-    bool written = std::fwrite(svg.data(), 1, svg.size(), out) == svg.size();
-    written = (out == stdout ? std::fflush(out) : std::fclose(out)) == 0 && written;
-    return written ? 0 : 1;
+    return writeFile(options.svg, svg) ? 0 : 1;
 }
 
 void installSignalHandlers() {
