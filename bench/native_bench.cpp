@@ -1,5 +1,5 @@
 // The plugin's per-render arithmetic, natively: the level of a 2 x 576 waveform block and the
-// level-to-frame selection of the three patterns.
+// level-to-frame selection of the three patterns; and a frame of each music mode.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -7,6 +7,9 @@
 
 #include "frames.h"
 #include "level.h"
+#include "music_signals.h"
+#include "pulse_show.h"
+#include "spectrum_show.h"
 
 namespace {
 
@@ -48,6 +51,43 @@ void BM_FrameSelection(benchmark::State& state) {
     state.SetLabel(patternName(pattern));
 }
 BENCHMARK(BM_FrameSelection)->Arg(kPatternStar)->Arg(kPatternLevels)->Arg(kPatternNewStar);
+
+// Four seconds of something like a song at 48 kHz: kicks at 120 BPM, a bass note, a chord and
+// a little hiss.
+music::Signal song(int rate) {
+    using namespace music;
+    const double seconds = 4.0;
+    Signal signal = kicks(120.0, -6.0, seconds, rate);
+    for (double frequency : {55.0, 440.0, 554.4, 659.3, 3520.0})
+        addAt(signal, tone(frequency, -20.0, seconds, rate), 0.0, rate);
+    return addAt(signal, whiteNoise(-40.0, seconds, rate), 0.0, rate);
+}
+
+// What the cube's thread does for a music mode every 25 ms: hand over a frame's worth of the
+// mix, then take the frame.
+void musicFrame(benchmark::State& state, std::unique_ptr<MusicShow> show) {
+    const int rate = 48000;
+    const size_t perFrame = rate * kMusicFrameMs / 1000;
+    music::Signal signal = song(rate);
+    show->start(rate);
+    size_t at = 0;
+    for (auto _ : state) {
+        show->feed(&signal[at], perFrame);
+        benchmark::DoNotOptimize(show->nextFrame());
+        at = at + 2 * perFrame <= signal.size() ? at + perFrame : 0;
+    }
+    state.SetItemsProcessed(state.iterations()); // frames
+}
+
+void BM_SpectrumFrame(benchmark::State& state) {
+    musicFrame(state, makeSpectrumShow());
+}
+BENCHMARK(BM_SpectrumFrame);
+
+void BM_PulseFrame(benchmark::State& state) {
+    musicFrame(state, makePulseShow());
+}
+BENCHMARK(BM_PulseFrame);
 
 } // namespace
 

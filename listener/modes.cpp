@@ -1,5 +1,8 @@
 #include "modes.h"
 
+#include "pulse_show.h"
+#include "spectrum_show.h"
+
 // ASCII letters alike in either case; the names compared are ASCII.
 static bool sameIgnoringCase(const std::string& a, const char* b) {
     size_t i = 0;
@@ -39,6 +42,13 @@ std::string modeNamesForPeople() {
     return names;
 }
 
-std::unique_ptr<MusicShow> makeMusicShow(ListenModeId) {
-    return nullptr;
+std::unique_ptr<MusicShow> makeMusicShow(ListenModeId id) {
+    switch (id) {
+    case kModeSpectrum:
+        return makeSpectrumShow();
+    case kModePulse:
+        return makePulseShow();
+    default:
+        return nullptr;
+    }
 }
