@@ -339,4 +339,17 @@ std::string writeToneWav(const std::string& path, int rate, int channels, double
     return path;
 }
 
+std::string writeSignalWav(const std::string& path, int rate, const std::vector<float>& samples) {
+    std::vector<std::int16_t> both;
+    both.reserve(2 * samples.size());
+    for (float value : samples) {
+        auto sample = (std::int16_t)std::lround(std::clamp(value * 32767.0, -32768.0, 32767.0));
+        both.push_back(sample);
+        both.push_back(sample);
+    }
+    wavtest::Bytes wav = wavtest::pcmWav(2, rate, 16, wavtest::samples16(both));
+    writeFile(path, std::string(wav.begin(), wav.end()));
+    return path;
+}
+
 } // namespace harness

@@ -79,4 +79,8 @@ class SoundServer {
 std::string writeToneWav(const std::string& path, int rate, int channels, double seconds,
                          double amplitude, double frequency);
 
+// A 16-bit stereo PCM WAV file with `samples` (-1 to 1) on both channels, so the mix is the
+// signal itself. Returns `path`.
+std::string writeSignalWav(const std::string& path, int rate, const std::vector<float>& samples);
+
 } // namespace harness
