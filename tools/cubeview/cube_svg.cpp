@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <sstream>
+#include <vector>
 
 #include "frame_names.h"
 
@@ -21,6 +22,14 @@ static const double kOriginY = 34.0;
 static std::string number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+// A point in an animation's loop, as keyTimes want it: from 0 to 1, finely enough for a
+// frame of 25 ms in a loop of seconds.
+static std::string fraction(size_t part, size_t whole) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.5f", (double)part / (double)whole);
     return text;
 }
 
@@ -45,12 +54,9 @@ static void writeDefs(std::ostringstream& out) {
            "</defs>\n";
 }
 
-static void writeCell(std::ostringstream& out, CubePattern pattern, int index, double left,
-                      double top) {
-    const unsigned char* payload = patternPayload(pattern, index);
-    out << "<g transform=\"translate(" << number(left) << " " << number(top) << ")\">\n";
-    out << "<rect x=\"4\" y=\"4\" width=\"" << number(kCellWidth - 8) << "\" height=\""
-        << number(kCellHeight - 8) << "\" rx=\"10\" fill=\"#12161c\"/>\n";
+// The cube's box, its planes and every LED of `payload`: lit ones glowing, dark ones as dots
+// (or, with `darkOnly`, every LED as a dark dot, for frames drawn over it).
+static void writeCube(std::ostringstream& out, const unsigned char* payload, bool darkOnly) {
     // The cube's vertical edges, then each plane's outline.
     const double cornerBits[4] = {-0.5, 4.5, 4.5, -0.5}, cornerRows[4] = {0.5, 0.5, 5.5, 5.5};
     for (int i = 0; i < 4; ++i) {
@@ -73,7 +79,6 @@ static void writeCell(std::ostringstream& out, CubePattern pattern, int index, d
                "fill=\"#5d6b79\">"
             << plane << "</text>\n";
     }
-    // Bottom plane first and back rows first, so nearer LEDs are drawn over farther ones.
     for (int plane = kCubePlanes; plane >= 1; --plane) {
         for (int depth = 0; depth <= 8; ++depth) {
             for (int bit = 0; bit < kCubeColumns; ++bit) {
@@ -81,7 +86,7 @@ static void writeCell(std::ostringstream& out, CubePattern pattern, int index, d
                 if (row < 1 || row > kCubeRows)
                     continue;
                 Point at = project(bit, row, plane);
-                bool lit = (payload[frameOffset(plane, row) - 1] >> bit) & 1;
+                bool lit = !darkOnly && ((payload[frameOffset(plane, row) - 1] >> bit) & 1);
                 if (lit)
                     out << "<circle class=\"lit\" cx=\"" << number(at.x) << "\" cy=\""
                         << number(at.y) << "\" r=\"9\" fill=\"url(#glow)\"/>\n";
@@ -91,6 +96,15 @@ static void writeCell(std::ostringstream& out, CubePattern pattern, int index, d
             }
         }
     }
+}
+
+static void writeCell(std::ostringstream& out, CubePattern pattern, int index, double left,
+                      double top) {
+    const unsigned char* payload = patternPayload(pattern, index);
+    out << "<g transform=\"translate(" << number(left) << " " << number(top) << ")\">\n";
+    out << "<rect x=\"4\" y=\"4\" width=\"" << number(kCellWidth - 8) << "\" height=\""
+        << number(kCellHeight - 8) << "\" rx=\"10\" fill=\"#12161c\"/>\n";
+    writeCube(out, payload, false);
     FrameMatch match = {pattern, index};
     out << "<text x=\"" << number(kCellWidth / 2) << "\" y=\"" << number(kCellHeight - 34)
         << "\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"18\" "
@@ -163,4 +177,43 @@ std::string pixelMapSvg() {
             "fill=\"#8d99a6\">pixel = 25 x (plane - 1) + 5 x (row - 1) + column; rows top to "
             "bottom, columns (bits 0 to 4) left to right</text>\n";
     return document(width, height, body.str());
+}
+
+std::string animatedSvg(const std::vector<CubeFrame>& frames, int frameMs,
+                        const std::string& caption) {
+    std::ostringstream body;
+    body << "<rect x=\"4\" y=\"4\" width=\"" << number(kCellWidth - 8) << "\" height=\""
+         << number(kCellHeight - 8) << "\" rx=\"10\" fill=\"#12161c\"/>\n";
+    writeCube(body, nullptr, true);
+    body << "<defs><circle id=\"led\" r=\"9\" fill=\"url(#glow)\"/></defs>\n";
+    // Each frame's lit LEDs over the dark cube, shown in turn for its time, round and round.
+    const size_t count = frames.size();
+    const std::string loop = number(count * frameMs / 1000.0) + "s";
+    for (size_t k = 0; k < count; ++k) {
+        body << "<g visibility=\"hidden\"><animate attributeName=\"visibility\" dur=\"" << loop
+             << "\" repeatCount=\"indefinite\" calcMode=\"discrete\" ";
+        if (k == 0)
+            body << "values=\"visible;hidden\" keyTimes=\"0;" << fraction(1, count) << "\"/>";
+        else
+            body << "values=\"hidden;visible;hidden\" keyTimes=\"0;" << fraction(k, count) << ";"
+                 << fraction(k + 1, count) << "\"/>";
+        const unsigned char* payload = frames[k].bytes + 1;
+        for (int plane = kCubePlanes; plane >= 1; --plane)
+            for (int depth = 0; depth <= 8; ++depth)
+                for (int bit = 0; bit < kCubeColumns; ++bit) {
+                    int row = depth - bit + 1;
+                    if (row < 1 || row > kCubeRows ||
+                        !((payload[frameOffset(plane, row) - 1] >> bit) & 1))
+                        continue;
+                    Point at = project(bit, row, plane);
+                    body << "<use href=\"#led\" x=\"" << number(at.x) << "\" y=\"" << number(at.y)
+                         << "\"/>";
+                }
+        body << "</g>\n";
+    }
+    body << "<text x=\"" << number(kCellWidth / 2) << "\" y=\"" << number(kCellHeight - 24)
+         << "\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"16\" "
+            "fill=\"#e8edf2\">"
+         << caption << "</text>\n";
+    return document(kCellWidth, kCellHeight, body.str());
 }

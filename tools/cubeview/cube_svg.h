@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "frames.h"
 
@@ -15,3 +16,8 @@ std::string overviewSvg(CubePattern pattern);
 // The pixel each LED is to a program that sends the cube light (E1.31, DDP): the five planes
 // side by side, each LED with its pixel's number (plane 1 first, row by row, bit 0 first).
 std::string pixelMapSvg();
+
+// The frames one after another, `frameMs` each, round and round (an SVG animation), with a
+// caption: what a music mode draws on the cube.
+std::string animatedSvg(const std::vector<CubeFrame>& frames, int frameMs,
+                        const std::string& caption);

@@ -19,6 +19,10 @@
 #include "cube_svg.h"
 #include "frame_names.h"
 #include "line_input.h"
+#include "music_show.h"
+#include "pulse_show.h"
+#include "spectrum_show.h"
+#include "audio.h"
 #include "stream_view.h"
 
 namespace {
@@ -28,6 +32,7 @@ const char kUsage[] =
     "                [--timeout SECONDS]\n"
     "       cubeview --svg FILE --pattern Star|Levels|NewStar [--frame N]\n"
     "       cubeview --svg FILE --pixel-map\n"
+    "       cubeview --svg FILE --music Spectrum|Pulse --wav FILE [--from S] [--seconds S]\n"
     "  --link PATH      create a pseudo-terminal and link PATH to it (e.g. a Wine prefix's\n"
     "                   dosdevices/com1); the link is removed at exit\n"
     "  --device PATH    read a serial device at 19200 baud 8N1 (e.g. /dev/ttyUSB0)\n"
@@ -37,7 +42,9 @@ const char kUsage[] =
     "  --until-stop     exit once the stop byte 0x4E has been seen\n"
     "  --timeout S      exit after S seconds without input\n"
     "  --svg FILE       draw one frame (or, without --frame, every frame of the pattern)\n"
-    "  --pixel-map      draw which pixel of a sender's (E1.31, DDP) each LED is\n";
+    "  --pixel-map      draw which pixel of a sender's (E1.31, DDP) each LED is\n"
+    "  --music MODE     animate what the music mode draws for the WAV file, from --from\n"
+    "                   seconds on (0) for --seconds (2)\n";
 
 // After this long without a byte, a frame still incomplete was cut short: 27 bytes take 14 ms
 // at 19200 baud, and the sender writes each frame in one piece.
@@ -54,7 +61,8 @@ void onSignal(int) {
 }
 
 struct Options {
-    std::string link, device, svg, pattern, summaryFile;
+    std::string link, device, svg, pattern, summaryFile, music, wav;
+    double from = 0, seconds = 2;
     bool useStdin = false, summary = false, untilStop = false, pixelMap = false;
     double timeout = -1;
     int frame = -1;
@@ -76,6 +84,16 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.link = argv[++i];
         } else if (hasValue && arg == "--device") {
             options.device = argv[++i];
+        } else if (hasValue && arg == "--music") {
+            options.music = argv[++i];
+        } else if (hasValue && arg == "--wav") {
+            options.wav = argv[++i];
+        } else if (hasValue && (arg == "--from" || arg == "--seconds")) {
+            char* end = nullptr;
+            double value = std::strtod(argv[++i], &end);
+            if (*end != '\0' || !(value >= 0 && value <= 600))
+                return false;
+            (arg == "--from" ? options.from : options.seconds) = value;
         } else if (arg == "--pixel-map") {
             options.pixelMap = true;
         } else if (hasValue && arg == "--svg") {
@@ -98,8 +116,10 @@ bool parseOptions(int argc, char** argv, Options& options) {
         }
     }
     int sources = !options.link.empty() + !options.device.empty() + options.useStdin;
-    return options.svg.empty() ? sources == 1 && !options.pixelMap
-                               : sources == 0 && (options.pattern.empty() != !options.pixelMap);
+    int pictures = !options.pattern.empty() + options.pixelMap + !options.music.empty();
+    if (!options.music.empty() && options.wav.empty())
+        return false;
+    return options.svg.empty() ? sources == 1 && pictures == 0 : sources == 0 && pictures == 1;
 }
 
 bool writeFile(const std::string& path, const std::string& text) {
@@ -112,9 +132,54 @@ bool writeFile(const std::string& path, const std::string& text) {
     return (out == stdout ? std::fflush(out) : std::fclose(out)) == 0 && written;
 }
 
+// What a music mode shows for a clip, frame by frame as the listener would feed it.
+int writeMusicSvg(const Options& options) {
+    std::unique_ptr<MusicShow> show;
+    if (strcasecmp(options.music.c_str(), "Spectrum") == 0)
+        show = makeSpectrumShow();
+    else if (strcasecmp(options.music.c_str(), "Pulse") == 0)
+        show = makePulseShow();
+    if (!show) {
+        std::fprintf(stderr, "cubeview: no music mode %s (Spectrum, Pulse)\n",
+                     options.music.c_str());
+        return 1;
+    }
+    Audio audio;
+    std::string error;
+    if (!loadWav(options.wav, &audio, &error)) {
+        std::fprintf(stderr, "cubeview: %s: %s\n", options.wav.c_str(), error.c_str());
+        return 1;
+    }
+    show->start(audio.sampleRate);
+    const std::size_t step = (std::size_t)audio.sampleRate * kMusicFrameMs / 1000;
+    const std::size_t first = (std::size_t)(options.from * 1000 / kMusicFrameMs);
+    const std::size_t last = first + (std::size_t)(options.seconds * 1000 / kMusicFrameMs);
+    std::vector<float> mix(step);
+    std::vector<CubeFrame> frames;
+    for (std::size_t frame = 0; frame < last; ++frame) {
+        for (std::size_t i = 0; i < step; ++i) {
+            std::size_t at = frame * step + i;
+            float sum = 0;
+            for (int channel = 0; channel < audio.channels; ++channel)
+                sum += at < audio.frames() ? audio.samples[channel][at] / 32768.0f : 0.0f;
+            mix[i] = sum / (float)audio.channels;
+        }
+        show->feed(mix.data(), mix.size());
+        CubePlanes planes = show->nextFrame();
+        // Every other frame is drawn: the picture stays small, and the eye sees the same.
+        if (frame >= first && (frame - first) % 2 == 0) {
+            frames.emplace_back();
+            buildPlanesFrame(planes, &frames.back());
+        }
+    }
+    return writeFile(options.svg, animatedSvg(frames, 2 * kMusicFrameMs, options.music)) ? 0 : 1;
+}
+
 int writeSvg(const Options& options) {
     if (options.pixelMap)
         return writeFile(options.svg, pixelMapSvg()) ? 0 : 1;
+    if (!options.music.empty())
+        return writeMusicSvg(options);
     int pattern = 0;
     while (pattern < kPatternCount &&
            strcasecmp(patternName(static_cast<CubePattern>(pattern)), options.pattern.c_str()))
