@@ -166,16 +166,17 @@ void SoundServer::startPipeWire() {
         pactl({"load-module", "module-null-sink", moduleArguments(sink)});
         waitFor([&] { return !sinkIndex(sink.name).empty(); }, "the sink " + sink.name);
     }
-    // WirePlumber keeps the defaults; until it has taken them, the server names none.
-    pactl({"set-default-sink", sinks_.front().name});
-    pactl({"set-default-source", sinks_.front().name + ".monitor"});
+    // WirePlumber keeps the defaults in a metadata object of its own: until it has made it,
+    // the pulse server refuses to set them ("Not supported") and names none.
+    const std::string sink = sinks_.front().name;
     waitFor(
         [&] {
-            std::string info;
-            runPactl(environment(), {"info"}, &info);
-            return info.find("Default Sink: " + sinks_.front().name + "\n") != std::string::npos &&
-                   info.find("Default Source: " + sinks_.front().name + ".monitor\n") !=
-                       std::string::npos;
+            std::string said;
+            return runPactl(environment(), {"set-default-sink", sink}, &said) &&
+                   runPactl(environment(), {"set-default-source", sink + ".monitor"}, &said) &&
+                   runPactl(environment(), {"info"}, &said) &&
+                   said.find("Default Sink: " + sink + "\n") != std::string::npos &&
+                   said.find("Default Source: " + sink + ".monitor\n") != std::string::npos;
         },
         "WirePlumber to take the default sink and source");
 }
