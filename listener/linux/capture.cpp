@@ -126,8 +126,8 @@ class Capture {
         followDefault(now, news);
     }
 
-    // Told once for as long as it lasts; a new problem is told again. "Went away" and the
-    // "is not there" of each retry after it are one problem.
+    // Told once for as long as it lasts; a new problem is told again. `kind` names a problem
+    // that is told in more than one way.
     void trouble(const std::string& text, milliseconds retry, const std::string& kind = "") {
         std::string problem = kind.empty() ? text : kind;
         if (problem != problem_) {
@@ -151,7 +151,6 @@ class Capture {
             open();
             return;
         }
-        client_.disconnect();
         if (outcome == PulseClient::kNoAnswer)
             trouble(kServerSilent, kServerRetry);
         else
@@ -210,12 +209,17 @@ class Capture {
                 }
             }
         }
-        absent("The recording device " + device_ +
-               " is not there; the cube stays dark until it is back");
+        absent();
         return false;
     }
 
-    void absent(const std::string& text) { trouble(text, kDeviceRetry, "absent " + device_); }
+    // "Went away" and the "is not there" of each retry after it are one problem, told once.
+    void absent(const std::string& text = "") {
+        trouble(text.empty() ? "The recording device " + device_ +
+                                   " is not there; the cube stays dark until it is back"
+                             : text,
+                kDeviceRetry, "absent " + device_);
+    }
 
     void open() {
         SoundDevice source;
@@ -239,8 +243,7 @@ class Capture {
             if (device_.empty())
                 trouble(kNoOutput, kDeviceRetry);
             else
-                absent("The recording device " + device_ +
-                       " is not there; the cube stays dark until it is back");
+                absent();
             return;
         case Recorder::kNoAnswer:
             unanswered(PulseClient::kNoAnswer);

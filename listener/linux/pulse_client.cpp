@@ -41,6 +41,13 @@ void PulseClient::serverEvent(pa_context*, pa_subscription_event_type_t, uint32_
 }
 
 PulseClient::Outcome PulseClient::connect(milliseconds limit) {
+    Outcome outcome = tryConnect(limit);
+    if (outcome != kAnswered)
+        disconnect();
+    return outcome;
+}
+
+PulseClient::Outcome PulseClient::tryConnect(milliseconds limit) {
     disconnect();
     {
         LoopLock lock(loop_);
@@ -132,17 +139,16 @@ PulseClient::Outcome PulseClient::ask(const std::function<pa_operation*()>& star
         if (!connected() || std::chrono::steady_clock::now() >= deadline)
             break;
     }
+    // Under the library's lock no callback runs: the answer came or it never will, since a
+    // cancelled question's callback is never called, and the caller's result may go.
     LoopLock lock(loop_);
-    bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
-    // Once cancelled, its callback is never called, so the caller's result may go.
     pa_operation_cancel(operation);
     pa_operation_unref(operation);
     {
         std::lock_guard<std::mutex> guard(mutex_);
-        done = done || answered_;
+        if (answered_)
+            return kAnswered;
     }
-    if (done)
-        return kAnswered;
     return context_ && pa_context_get_state(context_) == PA_CONTEXT_READY ? kNoAnswer : kNoServer;
 }
 

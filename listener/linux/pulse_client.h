@@ -35,6 +35,7 @@ class PulseClient {
         kNoServer, // nothing listens where the server would be (not started yet, or gone)
         kNoAnswer, // it took the connection or the question and gave no answer in time
     };
+    // A connection anew; on failure none is left.
     Outcome connect(std::chrono::milliseconds limit);
     void disconnect();
     // Still connected: false once the server went away.
@@ -56,6 +57,7 @@ class PulseClient {
 
   private:
     friend struct PulseAnswers;
+    Outcome tryConnect(std::chrono::milliseconds limit);
     // One question at a time: `ask` starts the operation under the library's lock; its
     // callback calls answered(). Cancelled if no answer came within `limit`.
     Outcome ask(const std::function<pa_operation*()>& ask, std::chrono::milliseconds limit);
