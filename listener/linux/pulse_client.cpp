@@ -161,12 +161,12 @@ struct Answer {
     bool* found;
 };
 
-SoundDevice deviceFrom(const char* name, const char* description, const pa_sample_spec& spec) {
+SoundDevice deviceFrom(const char* name, const char* description, const pa_sample_spec& samples) {
     SoundDevice device;
     device.name = name ? name : "";
     device.description = description ? description : device.name;
-    device.rate = (int)spec.rate;
-    device.channels = spec.channels;
+    device.rate = (int)samples.rate;
+    device.channels = samples.channels;
     return device;
 }
 

@@ -50,10 +50,10 @@ void Recorder::stateChanged(pa_stream* stream, void* data) {
 Recorder::Outcome Recorder::open(const SoundDevice& source, milliseconds limit,
                                  std::string* error) {
     close();
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_FLOAT32LE;
-    spec.rate = (uint32_t)source.rate;
-    spec.channels = (uint8_t)source.channels;
+    pa_sample_spec samples;
+    samples.format = PA_SAMPLE_FLOAT32LE;
+    samples.rate = (uint32_t)source.rate;
+    samples.channels = (uint8_t)source.channels;
     MixFormat format;
     format.encoding = MixFormat::kFloat32;
     format.rate = source.rate;
@@ -70,7 +70,7 @@ Recorder::Outcome Recorder::open(const SoundDevice& source, milliseconds limit,
             *error = "no connection";
             return kFailed;
         }
-        stream_ = pa_stream_new(client_->context(), "What lights the cube", &spec, nullptr);
+        stream_ = pa_stream_new(client_->context(), "What lights the cube", &samples, nullptr);
         if (!stream_) {
             *error = pa_strerror(pa_context_errno(client_->context()));
             return kFailed;
@@ -80,7 +80,7 @@ Recorder::Outcome Recorder::open(const SoundDevice& source, milliseconds limit,
         pa_buffer_attr buffer;
         buffer.maxlength = (uint32_t)-1;
         buffer.tlength = buffer.prebuf = buffer.minreq = (uint32_t)-1;
-        buffer.fragsize = (uint32_t)pa_usec_to_bytes(kFragmentUsec, &spec);
+        buffer.fragsize = (uint32_t)pa_usec_to_bytes(kFragmentUsec, &samples);
         // Without DONT_MOVE the server moves a recorder whose source goes away to the default
         // source, usually the microphone; this way the stream ends and we choose again.
         pa_stream_flags_t flags =
