@@ -29,11 +29,16 @@ static void tellMistake(const std::string& text) {
 
 // --list: what a person choosing --port and --device can give, one a line.
 static int listPortsAndDevices() {
-    for (const std::string& line : serialPortLines())
+    std::vector<std::string> ports = serialPortLines();
+    if (ports.empty())
+        std::printf("This machine has no serial ports; plug in the cube's USB adapter\n");
+    for (const std::string& line : ports)
         std::printf("port: %s\n", line.c_str());
     std::vector<std::string> descriptions, names;
     if (!recordingDevices(&descriptions, &names))
-        std::printf("no sound server answered, so no recording devices are listed\n");
+        std::printf("No sound server answered, so no recording devices are listed\n");
+    else if (descriptions.empty())
+        std::printf("The sound server has no recording devices\n");
     for (const std::string& description : descriptions)
         std::printf("recording device: %s\n", description.c_str());
     std::fflush(stdout);
@@ -96,10 +101,9 @@ static void runUntilStopped(const CommandLine& options, ListenSettings* settings
         }
         if (again.port != settings->port)
             setCubePort(again.port);
-        if (again.device != settings->device) {
+        // The capture thread tells what it listens to once it does.
+        if (again.device != settings->device)
             setCaptureDevice(again.device);
-            tellNews("Listening to " + listeningTo(again) + " from now on");
-        }
         *settings = again;
     }
 }

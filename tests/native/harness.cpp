@@ -395,6 +395,25 @@ int Process::finish(milliseconds timeout) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// ---- Native programs ----
+
+std::string nativeProgram(const std::string& name) {
+    std::error_code ignored;
+    return (fs::read_symlink("/proc/self/exe", ignored).parent_path() / name).string();
+}
+
+std::vector<std::string> withOwnMounts(const std::vector<std::string>& mounts,
+                                       const std::vector<std::string>& argv) {
+    std::string script;
+    for (const std::string& mount : mounts)
+        script += mount + " && ";
+    std::vector<std::string> command = {
+        "/usr/bin/unshare", "--mount", "--propagation",        "private",
+        "/bin/sh",          "-c",      script + "exec \"$@\"", "sh"};
+    command.insert(command.end(), argv.begin(), argv.end());
+    return command;
+}
+
 // ---- Windows programs ----
 
 Process::Options wineOptions(const std::string& cwd) {

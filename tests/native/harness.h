@@ -183,6 +183,15 @@ class Process {
     std::string description_;
 };
 
+// A program built beside the test programs (build/native/bin), e.g. "lumolisten".
+std::string nativeProgram(const std::string& name);
+
+// `argv` in a mount namespace of its own (the tests run as root): each of `mounts`, a mount(8)
+// command line, is made there before the program starts, and the machine's own files stay as
+// they are. How a test shows a program the files it reads at fixed paths (/etc, /sys).
+std::vector<std::string> withOwnMounts(const std::vector<std::string>& mounts,
+                                       const std::vector<std::string>& argv);
+
 // How a Windows program of the build under test is started: its command line (the build's Wine
 // loader first) and its options (its prefix, run in `cwd`; add to environment as needed).
 std::vector<std::string> wineCommand(const std::string& exe, const std::vector<std::string>& args);

@@ -1,10 +1,13 @@
 // What the listener's end-to-end tests share: lumolisten.exe and lumolink.dll of the build under
-// test in a folder of their own, a run of it whose lines are read as they come, and the frames
-// its line carried.
+// test in a folder of their own, or the Linux edition with a home of its own, a run of either
+// whose lines are read as they come, and the frames its line carried.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -65,21 +68,12 @@ inline std::string userSettingsText() {
     return text;
 }
 
-// lumolisten.exe running with its standard output read by the test, which is where it tells
-// everything it has to tell, one line each.
-class Listener {
+// A listener running with its standard output read by the test, which is where it tells
+// everything it has to tell, one line each: what both editions' sessions share.
+class ListenerRun {
   public:
-    Listener(const ListenerFolder& folder, const std::vector<std::string>& args,
-             const std::vector<std::string>& environment = {})
-        : folder_(folder.path()),
-          process_(harness::wineCommand(folder.file("lumolisten.exe"), args),
-                   options(folder, environment)) {}
-    ~Listener() {
-        if (!finished_)
-            quit();
-    }
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
+    ListenerRun(const ListenerRun&) = delete;
+    ListenerRun& operator=(const ListenerRun&) = delete;
 
     // Waits for a line that holds `needle`.
     bool waitForLine(const std::string& needle, milliseconds timeout = seconds(20)) {
@@ -89,9 +83,9 @@ class Listener {
     }
     // How many lines said `needle` so far.
     size_t count(const std::string& needle) {
+        std::string text = output();
         size_t found = 0;
-        for (size_t at = output().find(needle); at != std::string::npos;
-             at = output().find(needle, at + 1))
+        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
             ++found;
         return found;
     }
@@ -100,17 +94,37 @@ class Listener {
         finished_ = true;
         return process_.finish(timeout);
     }
-    // Ends the run as Windows' taskkill or the end of the session does: a close message to its
-    // window (Quit from the menu goes the same way). Every listener of the prefix gets it.
-    int quit() {
-        harness::runWindowsProgram("taskkill", {"/im", "lumolisten.exe"}, folder_);
-        return finish();
-    }
     std::string output() {
         process_.readAvailable();
         std::string text = process_.output();
         text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
         return text;
+    }
+
+  protected:
+    ListenerRun(const std::vector<std::string>& argv, const harness::Process::Options& options)
+        : process_(argv, options) {}
+    harness::Process process_;
+    bool finished_ = false;
+};
+
+// lumolisten.exe of the build under test, under Wine.
+class Listener : public ListenerRun {
+  public:
+    Listener(const ListenerFolder& folder, const std::vector<std::string>& args,
+             const std::vector<std::string>& environment = {})
+        : ListenerRun(harness::wineCommand(folder.file("lumolisten.exe"), args),
+                      options(folder, environment)),
+          folder_(folder.path()) {}
+    ~Listener() {
+        if (!finished_)
+            quit();
+    }
+    // Ends the run as Windows' taskkill or the end of the session does: a close message to its
+    // window (Quit from the menu goes the same way). Every listener of the prefix gets it.
+    int quit() {
+        harness::runWindowsProgram("taskkill", {"/im", "lumolisten.exe"}, folder_);
+        return finish();
     }
 
   private:
@@ -122,8 +136,62 @@ class Listener {
         return options;
     }
     std::string folder_;
-    harness::Process process_;
-    bool finished_ = false;
+};
+
+// A home for the Linux listener (build/native/bin/lumolisten): its settings folder
+// ($XDG_CONFIG_HOME, where lumo/lumolisten.ini is the user's file) and its runtime folder (where
+// the one-per-user lock lies) of the test's own; runs that share a folder are one user's.
+class LinuxListenerFolder {
+  public:
+    LinuxListenerFolder() {
+        std::filesystem::create_directories(file("config/lumo"));
+        std::filesystem::create_directories(file("run"));
+    }
+    std::string file(const std::string& name) const { return dir_.file(name); }
+    std::string settingsPath() const { return file("config/lumo/lumolisten.ini"); }
+    // After a sound server's: the lock is this folder's, whatever the server's runtime folder.
+    std::vector<std::string> environment() const {
+        return {"XDG_CONFIG_HOME=" + file("config"), "XDG_RUNTIME_DIR=" + file("run")};
+    }
+
+  private:
+    harness::TempDir dir_;
+};
+
+// lumolisten for Linux running natively, as a user's service runs it.
+class LinuxListener : public ListenerRun {
+  public:
+    // `mounts` (mount(8) command lines) give the run a mount namespace of its own with them.
+    LinuxListener(const LinuxListenerFolder& folder, const std::vector<std::string>& args,
+                  const std::vector<std::string>& environment = {},
+                  const std::vector<std::string>& mounts = {})
+        : ListenerRun(command(args, mounts), options(folder, environment)) {}
+    ~LinuxListener() {
+        if (!finished_)
+            stop(SIGTERM);
+    }
+    // As the service manager or a terminal ends it.
+    int stop(int signal) {
+        process_.signal(signal);
+        return finish();
+    }
+    void signal(int number) { process_.signal(number); }
+
+  private:
+    static std::vector<std::string> command(const std::vector<std::string>& args,
+                                            const std::vector<std::string>& mounts) {
+        std::vector<std::string> argv = {harness::nativeProgram("lumolisten")};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return mounts.empty() ? argv : harness::withOwnMounts(mounts, argv);
+    }
+    static harness::Process::Options options(const LinuxListenerFolder& folder,
+                                             const std::vector<std::string>& environment) {
+        harness::Process::Options options;
+        options.environment = environment;
+        for (const std::string& variable : folder.environment())
+            options.environment.push_back(variable);
+        return options;
+    }
 };
 
 // The line as the cube reads it.

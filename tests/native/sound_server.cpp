@@ -28,6 +28,10 @@ namespace {
 const char kPulseaudio[] = "/usr/bin/pulseaudio";
 const char kPactl[] = "/usr/bin/pactl";
 const char kPaplay[] = "/usr/bin/paplay";
+const char kPipewire[] = "/usr/bin/pipewire";
+const char kWireplumber[] = "/usr/bin/wireplumber";
+const char kPipewirePulse[] = "/usr/bin/pipewire-pulse";
+const char kDbusDaemon[] = "/usr/bin/dbus-daemon";
 
 // PulseAudio's module arguments have a quoting of their own; names and descriptions that need
 // none of it keep the configuration file and pactl's arguments the same.
@@ -61,9 +65,40 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
+// pactl quietly: whether it succeeded, and what it said.
+bool runPactl(const std::vector<std::string>& environment, const std::vector<std::string>& args,
+              std::string* output) {
+    Process::Options options;
+    options.environment = environment;
+    options.mergeStderr = true;
+    std::vector<std::string> argv = {kPactl};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Process pactl(argv, options);
+    int code = pactl.finish(std::chrono::seconds(20));
+    *output = pactl.output();
+    return code == 0;
+}
+
 } // namespace
 
-SoundServer::SoundServer(const std::vector<Sink>& sinks) : socket_(dir_.path() + "/pulse/native") {
+const char* soundServerName(SoundServerKind kind) {
+    return kind == SoundServerKind::PipeWire ? "PipeWire" : "PulseAudio";
+}
+
+std::string soundServerMissing(SoundServerKind kind) {
+    std::vector<std::string> programs = {kPactl, kPaplay};
+    if (kind == SoundServerKind::PulseAudio)
+        programs.push_back(kPulseaudio);
+    else
+        programs.insert(programs.end(), {kPipewire, kWireplumber, kPipewirePulse, kDbusDaemon});
+    for (const std::string& program : programs)
+        if (access(program.c_str(), X_OK) != 0)
+            return program + " is not installed (scripts/ensure-deps --tests installs it)";
+    return "";
+}
+
+SoundServer::SoundServer(const std::vector<Sink>& sinks, SoundServerKind kind, When when)
+    : socket_(dir_.path() + "/pulse/native"), sinks_(sinks), kind_(kind) {
     if (sinks.empty())
         throw std::invalid_argument("a sound server needs at least one sink");
     for (size_t i = 0; i < sinks.size(); ++i) {
@@ -72,60 +107,113 @@ SoundServer::SoundServer(const std::vector<Sink>& sinks) : socket_(dir_.path() +
             if (sinks[j].name == sinks[i].name) // the server would call the second "<name>.2"
                 throw std::invalid_argument("two sinks named " + sinks[i].name);
     }
+    std::string missing = soundServerMissing(kind);
+    if (!missing.empty())
+        throw std::runtime_error(missing);
+    mkdir(dir_.file("home").c_str(), 0700);
+    if (when == kStartNow)
+        start();
+}
 
+SoundServer::~SoundServer() {
+    stopPlaying();
+    stop();
+}
+
+void SoundServer::start() {
+    if (!pids_.empty())
+        return;
+    if (kind_ == SoundServerKind::PulseAudio)
+        startPulseAudio();
+    else
+        startPipeWire();
+}
+
+void SoundServer::startPulseAudio() {
     // Anonymous access: the clients (Wine's audio driver in a test's Windows program, pactl,
     // paplay) look for no cookie in their HOME, which is not the server's.
     std::string config = "load-module module-native-protocol-unix auth-anonymous=1\n";
-    for (const Sink& sink : sinks)
+    for (const Sink& sink : sinks_)
         config += "load-module module-null-sink " + moduleArguments(sink) + "\n";
     // The first sink is the PC's default output and its monitor the default recording device,
     // rather than whichever of equal sinks the server would pick.
-    config += "set-default-sink " + sinks.front().name + "\n";
-    config += "set-default-source " + sinks.front().name + ".monitor\n";
+    config += "set-default-sink " + sinks_.front().name + "\n";
+    config += "set-default-source " + sinks_.front().name + ".monitor\n";
     const std::string configPath = dir_.file("server.pa");
     writeFile(configPath, config);
-    const std::string home = dir_.file("home");
-    mkdir(home.c_str(), 0700);
+    spawn({kPulseaudio, "--daemonize=no", "--system=no", "--exit-idle-time=-1", "--disallow-exit",
+           "--use-pid-file=no", "--realtime=no", "--high-priority=no", "--log-target=stderr", "-n",
+           "-F", configPath},
+          "server.log");
+    waitFor([this] { return answers(); }, "the sound server to answer");
+}
 
+// As a desktop session runs it: the graph, the session manager that links streams and keeps
+// the defaults (it wants a session bus), and the pulse server our clients talk to. The sinks
+// come as a user's would, through the pulse server's module-null-sink.
+void SoundServer::startPipeWire() {
+    const std::string bus = dir_.file("bus");
+    std::remove(bus.c_str());
+    spawn({kDbusDaemon, "--session", "--nofork", "--nopidfile", "--address=unix:path=" + bus},
+          "dbus.log");
+    waitFor([&] { return fileExists(bus); }, "the session bus");
+    spawn({kPipewire}, "pipewire.log");
+    waitFor([&] { return fileExists(dir_.file("pipewire-0")); }, "pipewire's socket");
+    spawn({kWireplumber}, "wireplumber.log");
+    spawn({kPipewirePulse}, "pipewire-pulse.log");
+    waitFor([this] { return answers(); }, "pipewire-pulse to answer");
+    for (const Sink& sink : sinks_) {
+        pactl({"load-module", "module-null-sink", moduleArguments(sink)});
+        waitFor([&] { return !sinkIndex(sink.name).empty(); }, "the sink " + sink.name);
+    }
+    // WirePlumber keeps the defaults in a metadata object of its own: until it has made it,
+    // the pulse server refuses to set them ("Not supported") and names none.
+    const std::string sink = sinks_.front().name;
+    waitFor(
+        [&] {
+            std::string said;
+            return runPactl(environment(), {"set-default-sink", sink}, &said) &&
+                   runPactl(environment(), {"set-default-source", sink + ".monitor"}, &said) &&
+                   runPactl(environment(), {"info"}, &said) &&
+                   said.find("Default Sink: " + sink + "\n") != std::string::npos &&
+                   said.find("Default Source: " + sink + ".monitor\n") != std::string::npos;
+        },
+        "WirePlumber to take the default sink and source");
+}
+
+void SoundServer::spawn(const std::vector<std::string>& argv, const std::string& log) {
     // The server's state (its cookie above all) goes into its own HOME, never the user's. Without
     // DISPLAY it does not try to start a D-Bus session bus on the tests' X server, and without
     // the tests' own PULSE_ settings it cannot be pointed at another server's files.
-    std::vector<std::string> environment = {"HOME=" + home, "XDG_RUNTIME_DIR=" + dir_.path()};
+    std::vector<std::string> environment = {"HOME=" + dir_.file("home"),
+                                            "XDG_RUNTIME_DIR=" + dir_.path()};
+    if (kind_ == SoundServerKind::PipeWire)
+        environment.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir_.file("bus"));
     for (char** variable = environ; *variable; ++variable) {
         std::string entry = *variable;
         std::string name = entry.substr(0, entry.find('='));
         if (name != "HOME" && name != "XDG_RUNTIME_DIR" && name != "XDG_CONFIG_HOME" &&
-            name != "DISPLAY" && name != "DBUS_SESSION_BUS_ADDRESS" && name.rfind("PULSE_", 0) != 0)
+            name != "DISPLAY" && name != "DBUS_SESSION_BUS_ADDRESS" &&
+            name.rfind("PULSE_", 0) != 0 && name.rfind("PIPEWIRE_", 0) != 0)
             environment.push_back(entry);
     }
-    std::vector<std::string> argv = {kPulseaudio,
-                                     "--daemonize=no",
-                                     "--system=no",
-                                     "--exit-idle-time=-1",
-                                     "--disallow-exit",
-                                     "--use-pid-file=no",
-                                     "--realtime=no",
-                                     "--high-priority=no",
-                                     "--log-target=stderr",
-                                     "-n",
-                                     "-F",
-                                     configPath};
-    std::vector<char*> args, env;
-    for (std::string& arg : argv)
-        args.push_back(arg.data());
-    args.push_back(nullptr);
+    std::vector<std::string> args = argv;
+    std::vector<char*> argPointers, envPointers;
+    for (std::string& arg : args)
+        argPointers.push_back(arg.data());
+    argPointers.push_back(nullptr);
     for (std::string& entry : environment)
-        env.push_back(entry.data());
-    env.push_back(nullptr);
+        envPointers.push_back(entry.data());
+    envPointers.push_back(nullptr);
 
-    const std::string logPath = dir_.file("server.log");
-    int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const std::string logPath = dir_.file(log);
+    int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (logFd < 0 || nothing < 0)
         throw std::runtime_error("cannot open " + logPath + " or /dev/null");
     const pid_t parent = getpid();
-    pid_ = fork();
-    if (pid_ == 0) {
+    pid_t pid = fork();
+    if (pid == 0) {
         // A test program that dies must not leave a server behind that never exits by itself.
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent)
@@ -133,35 +221,40 @@ SoundServer::SoundServer(const std::vector<Sink>& sinks) : socket_(dir_.path() +
         dup2(nothing, STDIN_FILENO);
         dup2(logFd, STDOUT_FILENO);
         dup2(logFd, STDERR_FILENO);
-        execve(args[0], args.data(), env.data());
+        execve(argPointers[0], argPointers.data(), envPointers.data());
         _exit(127);
     }
     close(logFd);
     close(nothing);
-    if (pid_ < 0)
+    if (pid < 0)
         throw std::runtime_error("fork failed");
-
-    bool exited = false;
-    bool up = waitUntil(
-        [&] {
-            exited = waitpid(pid_, nullptr, WNOHANG) == pid_;
-            return exited || answers();
-        },
-        std::chrono::seconds(20));
-    if (exited)
-        pid_ = -1;
-    if (!up || exited) {
-        std::string said = log();
-        stopServer();
-        throw std::runtime_error(std::string("the sound server ") +
-                                 (exited ? "exited" : "did not answer within 20 s") +
-                                 ". It said:\n" + said);
-    }
+    pids_.push_back(pid);
+    if (std::find(logs_.begin(), logs_.end(), log) == logs_.end())
+        logs_.push_back(log);
 }
 
-SoundServer::~SoundServer() {
-    stopPlaying();
-    stopServer();
+void SoundServer::waitFor(const std::function<bool()>& ready, const std::string& what) {
+    int exited = -1;
+    bool up = waitUntil(
+        [&] {
+            for (int pid : pids_)
+                if (waitpid(pid, nullptr, WNOHANG) == pid) {
+                    exited = pid;
+                    return true;
+                }
+            return ready();
+        },
+        std::chrono::seconds(20));
+    if (up && exited < 0)
+        return;
+    if (exited >= 0)
+        pids_.erase(std::find(pids_.begin(), pids_.end(), exited));
+    std::string said = log();
+    stop();
+    throw std::runtime_error(
+        std::string(soundServerName(kind_)) + ": " +
+        (exited >= 0 ? "a program of the server exited" : "no sign within 20 s") +
+        " while waiting for " + what + ". It said:\n" + said);
 }
 
 // A null sink that nobody listens to renders up to 2 s ahead. With rewinds, the first recorder
@@ -172,17 +265,29 @@ std::string SoundServer::moduleArguments(const Sink& sink) const {
            " norewinds=1 sink_properties=\"device.description='" + sink.description + "'\"";
 }
 
-void SoundServer::stopServer() {
-    if (pid_ <= 0)
-        return;
-    kill(pid_, SIGTERM);
-    bool ended = waitUntil([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; },
-                           std::chrono::seconds(10));
-    if (!ended) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+// The last started first: the pulse server before the graph it talks to.
+void SoundServer::stop() {
+    for (auto pid = pids_.rbegin(); pid != pids_.rend(); ++pid) {
+        kill(*pid, SIGCONT); // a frozen one must be able to take its end
+        kill(*pid, SIGTERM);
+        bool ended = waitUntil([&] { return waitpid(*pid, nullptr, WNOHANG) == *pid; },
+                               std::chrono::seconds(10));
+        if (!ended) {
+            kill(*pid, SIGKILL);
+            waitpid(*pid, nullptr, 0);
+        }
     }
-    pid_ = -1;
+    pids_.clear();
+}
+
+void SoundServer::freeze() {
+    for (int pid : pids_)
+        kill(pid, SIGSTOP);
+}
+
+void SoundServer::thaw() {
+    for (int pid : pids_)
+        kill(pid, SIGCONT);
 }
 
 std::vector<std::string> SoundServer::environment() const {
@@ -190,21 +295,10 @@ std::vector<std::string> SoundServer::environment() const {
 }
 
 std::string SoundServer::log() const {
-    return readFile(dir_.file("server.log"));
-}
-
-// pactl quietly: whether it succeeded, and what it said.
-static bool runPactl(const std::vector<std::string>& environment,
-                     const std::vector<std::string>& args, std::string* output) {
-    Process::Options options;
-    options.environment = environment;
-    options.mergeStderr = true;
-    std::vector<std::string> argv = {kPactl};
-    argv.insert(argv.end(), args.begin(), args.end());
-    Process pactl(argv, options);
-    int code = pactl.finish(std::chrono::seconds(20));
-    *output = pactl.output();
-    return code == 0;
+    std::string said;
+    for (const std::string& log : logs_)
+        said += "--- " + log + "\n" + readFile(dir_.file(log));
+    return said;
 }
 
 bool SoundServer::answers() const {
@@ -248,6 +342,9 @@ int SoundServer::loadSink(const std::string& name, int rate, const std::string& 
     std::vector<std::string> said = words(output);
     if (said.empty())
         return -1;
+    // PipeWire's pulse server answers before the sink is there.
+    if (!waitUntil([&] { return !sinkIndex(name).empty(); }, std::chrono::seconds(20)))
+        ADD_FAILURE() << "the sink " << name << " did not appear";
     try {
         return std::stoi(said.back());
     } catch (const std::exception&) {

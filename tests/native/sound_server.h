@@ -1,10 +1,12 @@
-// A PC's speakers for the tests of programs that listen to what the PC plays: a private
-// PulseAudio server whose null sinks stand in for outputs. Under Wine each sink is an output
-// named by its description, and its monitor a recording device "Monitor of <description>" that
-// carries whatever is played into the sink.
+// A PC's speakers for the tests of programs that listen to what the PC plays: a private sound
+// server (PulseAudio, or PipeWire with its pulse server) whose null sinks stand in for outputs.
+// Under Wine each sink is an output named by its description, and its monitor a recording device
+// "Monitor of <description>" that carries whatever is played into the sink; to the Linux
+// listener the monitor is "<name>.monitor", described as "Monitor of <description>".
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,15 +27,33 @@ inline std::string wineMonitorName(const std::string& description) {
     return "Monitor of " + description;
 }
 
+// Which server answers the clients: PulseAudio itself, or PipeWire with its session manager
+// (WirePlumber, on a D-Bus session bus of its own) and its pulse server, as desktops run now.
+enum class SoundServerKind { PulseAudio, PipeWire };
+const char* soundServerName(SoundServerKind kind); // "PulseAudio", "PipeWire"
+// Why that server cannot run here (its programs are not installed); empty when it can.
+std::string soundServerMissing(SoundServerKind kind);
+
 // Runs as long as it lives, with nothing of the machine's own sound system involved: its socket,
 // configuration and state lie in a folder of its own, removed at the end. Anything that fails
 // (the server does not come up, pactl refuses) fails the test with the server's or pactl's words.
 class SoundServer {
   public:
-    explicit SoundServer(const std::vector<Sink>& sinks = {{"speakers", 44100, "Speakers"}});
+    enum When { kStartNow, kStartLater };
+    explicit SoundServer(const std::vector<Sink>& sinks = {{"speakers", 44100, "Speakers"}},
+                         SoundServerKind kind = SoundServerKind::PulseAudio, When when = kStartNow);
     ~SoundServer();
     SoundServer(const SoundServer&) = delete;
     SoundServer& operator=(const SoundServer&) = delete;
+
+    // The server comes (again, after stop()) with its first sinks, or goes as if it crashed;
+    // its clients find it by the same environment() all along.
+    void start();
+    void stop();
+    // It stops answering without going (SIGSTOP), and goes on again.
+    void freeze();
+    void thaw();
+    SoundServerKind kind() const { return kind_; }
 
     // NAME=VALUE entries that lead a child process's PulseAudio client (Wine's audio driver,
     // paplay) to this server: Process::Options::environment takes them as they are.
@@ -58,17 +78,25 @@ class SoundServer {
     bool waitForPlaybackEnd(std::chrono::milliseconds timeout = std::chrono::seconds(60));
     void stopPlaying();
 
-    std::string log() const; // what the server said, for a failure message
+    std::string log() const; // what the server's programs said, for a failure message
 
   private:
     std::string moduleArguments(const Sink& sink) const;
     std::string sinkIndex(const std::string& name) const; // "" when there is no such sink
     bool answers() const;
-    void stopServer();
+    void startPulseAudio();
+    void startPipeWire();
+    // A program of the server's in the background, its output into `log` in the folder.
+    void spawn(const std::vector<std::string>& argv, const std::string& log);
+    // Waits for `ready` while every program spawned runs; throws with their logs otherwise.
+    void waitFor(const std::function<bool()>& ready, const std::string& what);
 
     TempDir dir_;
     std::string socket_;
-    int pid_ = -1;
+    std::vector<Sink> sinks_;
+    SoundServerKind kind_;
+    std::vector<int> pids_; // in the order started
+    std::vector<std::string> logs_;
     std::vector<std::unique_ptr<Process>> players_;
 };
 
