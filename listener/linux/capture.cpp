@@ -1,5 +1,7 @@
 #include "capture.h"
 
+#include "thread_name.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -327,7 +329,10 @@ void startCapture(const std::string& device, SoundFeed* feed) {
         std::lock_guard<std::mutex> lock(commandMutex);
         stopWanted = false;
     }
-    captureThread = std::thread([=] { Capture(feed, device).run(); });
+    captureThread = std::thread([=] {
+        nameThisThread("lumo capture");
+        Capture(feed, device).run();
+    });
 }
 
 void setCaptureDevice(const std::string& device) {

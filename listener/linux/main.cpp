@@ -15,6 +15,7 @@
 #include "cube_run.h"
 #include "cube_serial.h"
 #include "instance_lock.h"
+#include "light_control.h"
 #include "report.h"
 #include "serial_ports.h"
 #include "settings.h"
@@ -102,6 +103,12 @@ static void runUntilStopped(const CommandLine& options, ListenSettings* settings
         if (again.port != settings->port)
             setCubePort(again.port);
         // The capture thread tells what it listens to once it does.
+        if (again.network != settings->network || again.universe != settings->universe) {
+            if (again.network)
+                startLight(again.universe);
+            else
+                stopLight();
+        }
         if (again.device != settings->device)
             setCaptureDevice(again.device);
         *settings = again;
@@ -157,7 +164,10 @@ int main(int argc, char** argv) {
     static SoundFeed feed;
     startCapture(settings.device, &feed);
     startCube(serialCube(), settings.mode, settings.port, &feed);
+    if (settings.network)
+        startLight(settings.universe);
     runUntilStopped(options, &settings);
+    stopLight();
     stopCube();
     stopCapture();
     tellNews("Stopped; the cube on " + currentStatus().port + " is let go");
