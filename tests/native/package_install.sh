@@ -36,7 +36,7 @@ for package in $(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/(.*)//; s/ //
     echo >>"$admin/status"
     touch "$admin/info/$package.list" "$admin/info/$package:amd64.list"
 done
-said=$(dpkg --root="$root" --install "$deb" 2>&1) || fail "dpkg --install: $said"
+said=$(dpkg --root="$root" --force-not-root --install "$deb" 2>&1) || fail "dpkg --install: $said"
 status=$(dpkg-query --admindir="$admin" -W -f='${Status}|${Conffiles}' lumo)
 case $status in
 "install ok installed| /etc/lumo/lumolisten.ini "*) ;;
@@ -58,9 +58,9 @@ code=$?
     fail "lumolisten --mode Disco must say in one line that Disco is no mode, not: $told"
 echo "installed; --list: $(echo "$listed" | head -n 1); --mode Disco: $told"
 
-said=$(dpkg --root="$root" --remove lumo 2>&1) || fail "dpkg --remove: $said"
+said=$(dpkg --root="$root" --force-not-root --remove lumo 2>&1) || fail "dpkg --remove: $said"
 [ ! -e "$program" ] || fail "dpkg --remove left usr/bin/lumolisten"
 [ -f "$root/etc/lumo/lumolisten.ini" ] || fail "dpkg --remove took the machine's settings file"
-said=$(dpkg --root="$root" --purge lumo 2>&1) || fail "dpkg --purge: $said"
+said=$(dpkg --root="$root" --force-not-root --purge lumo 2>&1) || fail "dpkg --purge: $said"
 [ ! -e "$root/etc/lumo" ] || fail "dpkg --purge left $(find "$root/etc/lumo" | xargs)"
 echo "removed (the settings file kept), then purged (nothing left)"
