@@ -29,3 +29,7 @@ static const CubeExportName kCubeExports[kCubeExportCount] = {
     {"setNewStar", "Cannot load setNewStar function"}, // kExportSetNewStar
     {"sendChar", "Cannot load sendChar function"},     // kExportSendChar
 };
+
+// Frames of a caller's own choosing. Bound apart from the table above by the callers that draw
+// them: the plugin never needs it, so a library without it still runs the plugin's modes.
+static const CubeExportName kCubePlanesExport = {"setPlanes", "Cannot load setPlanes function"};

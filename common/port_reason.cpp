@@ -1,6 +1,8 @@
 #include "port_reason.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 struct OpenFailure {
     unsigned long error;
@@ -30,4 +32,43 @@ void port_open_failure_text(char* text, std::size_t size, int port, unsigned lon
 
 bool port_error_is_in_use(unsigned long error) {
     return error == 5 || error == 32;
+}
+
+struct PathFailure {
+    int error;
+    const char* reason;
+};
+
+// Why a device did not open, from the errno the cube's link has already made one of these.
+static const PathFailure kPathFailures[] = {
+    {ENOENT, "there is no such port"},                    // no device there, or a dangling link
+    {EBUSY, "another program is using it"},               // held exclusively or locked
+    {ENOTTY, "it is not a serial port the cube can use"}, // not a terminal, or refused 19200 8N1
+};
+
+void port_path_failure_text(char* text, std::size_t size, const char* path, int error,
+                            const char* group) {
+    if (size == 0)
+        return;
+    for (const PathFailure& failure : kPathFailures) {
+        if (failure.error == error) {
+            std::snprintf(text, size, "Cannot open %s: %s", path, failure.reason);
+            return;
+        }
+    }
+    if (error == EACCES && group != nullptr && group[0] != '\0')
+        // A new group reaches a user's programs only with a new login.
+        std::snprintf(text, size,
+                      "Cannot open %s: only the group %s may use it; add yourself with sudo "
+                      "usermod -aG %s $USER, then log in again",
+                      path, group, group);
+    else if (error == EACCES)
+        std::snprintf(text, size, "Cannot open %s: you may not open it", path);
+    else
+        std::snprintf(text, size, "Cannot open %s (error %d: %s)", path, error,
+                      std::strerror(error));
+}
+
+bool port_errno_is_in_use(int error) {
+    return error == EBUSY;
 }

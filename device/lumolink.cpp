@@ -1,46 +1,46 @@
-// The exports of lumolink.dll.
+// The exports of lumolink.dll: the cube's link (cube_link.h) as the plugin binds it.
 #include "lumolink.h"
+
+#include <windows.h>
 
 #include <string.h>
 
-#include "frames.h"
-#include "serial.h"
+#include "cube_link.h"
 
 int nLumolink = 0;
 
 extern "C" {
 
 int __cdecl Open(int port) {
-    return serialOpen(port);
+    // Through the device namespace, because Windows opens only COM1 to COM9 by their bare
+    // names. "\\.\COM" and the most negative int with its terminator need 19 characters.
+    char name[24];
+    wsprintfA(name, "\\\\.\\COM%d", port);
+    return cubeLinkOpen(name);
 }
 
 int __cdecl Close(void) {
-    serialClose();
+    cubeLinkClose();
     return 1;
 }
 
 int __cdecl sendChar(char byte) {
-    unsigned char raw = (unsigned char)byte;
-    return sendBytes(&raw, 1);
-}
-
-// A lost frame is not reported: the next render call sends its own frame anyway. These are
-// the calls a run makes many times a second, so they are the ones that bring a port back.
-static int sendPatternFrame(CubePattern pattern, int level) {
-    CubeFrame frame;
-    buildCubeFrame(pattern, frameIndexForLevel(pattern, level), &frame);
-    sendFrame(frame.bytes, kCubeFrameSize);
-    return 1;
+    return cubeLinkSendChar((unsigned char)byte);
 }
 
 int __cdecl setStar(int level) {
-    return sendPatternFrame(kPatternStar, level);
+    return cubeLinkShowLevel(kPatternStar, level);
 }
 int __cdecl setLevel(int level) {
-    return sendPatternFrame(kPatternLevels, level);
+    return cubeLinkShowLevel(kPatternLevels, level);
 }
 int __cdecl setNewStar(int level) {
-    return sendPatternFrame(kPatternNewStar, level);
+    return cubeLinkShowLevel(kPatternNewStar, level);
+}
+
+int __cdecl setPlanes(int plane1, int plane2, int plane3, int plane4, int plane5) {
+    CubePlanes planes = {{plane1, plane2, plane3, plane4, plane5}};
+    return cubeLinkShowPlanes(planes);
 }
 
 int __cdecl LumolinkOpen(int) {

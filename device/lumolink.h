@@ -29,6 +29,11 @@ LUMOLINK_API int __cdecl sendChar(char byte);
 LUMOLINK_API int __cdecl setStar(int level);
 LUMOLINK_API int __cdecl setLevel(int level);
 LUMOLINK_API int __cdecl setNewStar(int level);
+// Writes a frame of the caller's own choosing, one int per plane, plane 1 first: bit
+// 5 x (row - 1) + column of a plane's int lights the LED at that row (1..5) and column (0..4) of
+// the plane; bits above 24 are ignored, so any ints make a valid frame. Otherwise as the pattern
+// exports: always 1, bounded, and it opens a lost port again as they do.
+LUMOLINK_API int __cdecl setPlanes(int plane1, int plane2, int plane3, int plane4, int plane5);
 
 // Leftovers that older callers may still look up; nothing in the system uses them.
 LUMOLINK_API int __cdecl LumolinkOpen(int ignored);

@@ -6,6 +6,7 @@
 !define SYNCHRONIZE 0x00100000
 
 Var ListenerStopped ; 1 when this install stopped a running Lumo Listen
+Var NetworkBox      ; the finish page's "Let other programs light the cube"
 
 ; A running Lumo Listen is stopped before its files are replaced.
 Function PrepareListenerFolder
@@ -101,6 +102,29 @@ Function WriteListenerPort
   FlushINI "${LISTEN_SETTINGS}"
 FunctionEnd
 
+; Whether other lighting programs may light the cube through Lumo Listen, for every user who has
+; not chosen for themselves: /NETWORK=1 or 0 writes it with the port, kept with the file should
+; the install fail; the finish page's box writes it once the install is done.
+Function WriteListenerNetwork
+  ${If} $NetworkSwitch == ""
+    Return
+  ${EndIf}
+  ${If} $ListenSettings == ""
+    !insertmacro KEEP_SETTINGS "${LISTEN_SETTINGS}" $ListenSettings
+  ${EndIf}
+  ClearErrors
+  ${If} $NetworkSwitch == "1"
+    WriteINIStr "${LISTEN_SETTINGS}" "lumolisten" "Network" "on"
+  ${Else}
+    WriteINIStr "${LISTEN_SETTINGS}" "lumolisten" "Network" "off"
+  ${EndIf}
+  ${If} ${Errors}
+    StrCpy $FailedFile "${LISTEN_SETTINGS}"
+    Call RollBack
+  ${EndIf}
+  FlushINI "${LISTEN_SETTINGS}"
+FunctionEnd
+
 ; An earlier shortcut is kept aside outside the Start menu, where a copy would show as an entry.
 Function CreateListenerShortcut
   InitPluginsDir
@@ -180,15 +204,36 @@ Function FinishShow
   ${ElseIf} $StartupSwitch == "1"
     ${NSD_Check} $mui.FinishPage.ShowReadme
   ${EndIf}
+  ; Off unless ticked: a listener that opens ports to the network is the user's choice. It shows
+  ; what the machine does now, unless /NETWORK= says.
+  ${NSD_CreateCheckbox} 120u 150u 195u 10u "Let other programs light the cube (E1.31, DDP)"
+  Pop $NetworkBox
+  SetCtlColors $NetworkBox "${MUI_TEXTCOLOR}" "${MUI_BGCOLOR}"
+  ${If} $NetworkSwitch == ""
+    ReadINIStr $R1 "${LISTEN_SETTINGS}" "lumolisten" "Network"
+    ${If} $R1 == "on"
+      ${NSD_Check} $NetworkBox
+    ${EndIf}
+  ${ElseIf} $NetworkSwitch == "1"
+    ${NSD_Check} $NetworkBox
+  ${EndIf}
 FunctionEnd
 
-; A box cleared takes the logon entry away; a box ticked has StartAtEveryLogon write it.
+; A box cleared takes the logon entry away; a box ticked has StartAtEveryLogon write it. The
+; network box is written as it stands, before Lumo Listen is started, which reads it.
 Function FinishLeave
   ${If} $PlacedListener == 1
     ${NSD_GetState} $mui.FinishPage.ShowReadme $R0
     ${If} $R0 != ${BST_CHECKED}
       DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
     ${EndIf}
+    ${NSD_GetState} $NetworkBox $R0
+    ${If} $R0 == ${BST_CHECKED}
+      WriteINIStr "${LISTEN_SETTINGS}" "lumolisten" "Network" "on"
+    ${Else}
+      WriteINIStr "${LISTEN_SETTINGS}" "lumolisten" "Network" "off"
+    ${EndIf}
+    FlushINI "${LISTEN_SETTINGS}"
   ${EndIf}
 FunctionEnd
 

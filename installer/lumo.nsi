@@ -9,15 +9,18 @@
 ; scripts/package:
 ;   makensis -DVERSION=<version> -DDIST=<folder with the shipped files> -DOUTFILE=<setup.exe> lumo.nsi
 ;
-; Scripted installs: /S [/COM=N] [/PLUGIN=0|1] [/LISTEN=0|1] [/STARTUP=0|1] [/D=<player folder>]
+; Scripted installs: /S [/COM=N] [/PLUGIN=0|1] [/LISTEN=0|1] [/STARTUP=0|1] [/NETWORK=0|1]
+;                    [/D=<player folder>]
 ;   /PLUGIN=0 and /LISTEN=0 leave a part out. The plugin is installed where the player is found;
 ;   /PLUGIN=1 or /D= ask for it outright. /STARTUP=1 starts Lumo Listen whenever anyone logs on
 ;   to the PC, /STARTUP=0 no longer; without it, an upgrade keeps what was chosen before.
+;   /NETWORK=1 lets other lighting programs light the cube through Lumo Listen (E1.31, DDP) for
+;   every user who has not chosen otherwise, /NETWORK=0 not; without it, an upgrade keeps it.
 ; Exit codes:
 ;   0 installed, 1 cancelled, 3 the plugin was asked for (or is all there is to install) and the
 ;   folder holds no winamp.exe, 4 the player is running, 5 a file could not be written
-;   (everything put back as it was), 6 /COM= is not a port, 7 /PLUGIN=, /LISTEN= or /STARTUP=
-;   is not 0 or 1, or nothing is left to install.
+;   (everything put back as it was), 6 /COM= is not a port, 7 /PLUGIN=, /LISTEN=, /STARTUP=
+;   or /NETWORK= is not 0 or 1, or nothing is left to install.
 ; The uninstaller (/S): 0 removed, 1 cancelled, 4 the player is running.
 Unicode true
 SetCompressor /SOLID lzma
@@ -72,9 +75,10 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
 Var Port        ; the number to write as the port; empty: leave the settings files alone
 Var PortGiven   ; 1 when /COM= named the port
 Var PortList
-Var PluginSwitch  ; /PLUGIN=, /LISTEN=, /STARTUP=: "0", "1", or "" when not given
+Var PluginSwitch  ; /PLUGIN=, /LISTEN=, /STARTUP=, /NETWORK=: "0", "1", or "" when not given
 Var ListenSwitch
 Var StartupSwitch
+Var NetworkSwitch
 Var PluginText    ; what the components page says of the plugin
 Var ListenText
 Var PluginFolder   ; the player's folder when the plugin is installed, after this install
@@ -142,6 +146,7 @@ Section "Lumo Listen" SEC_LISTEN
   !insertmacro PLACE "${LISTEN_DIR}" "lumolisten.exe" $PlacedListener
   !insertmacro PLACE "${LISTEN_DIR}" "lumolink.dll" $PlacedListenLibrary
   Call WriteListenerPort
+  Call WriteListenerNetwork
   Call CreateListenerShortcut
   StrCpy $ListenerFolder "${LISTEN_DIR}"
 SectionEnd
@@ -210,6 +215,7 @@ Function .onInit
   !insertmacro READ_SWITCH "/PLUGIN=" $PluginSwitch
   !insertmacro READ_SWITCH "/LISTEN=" $ListenSwitch
   !insertmacro READ_SWITCH "/STARTUP=" $StartupSwitch
+  !insertmacro READ_SWITCH "/NETWORK=" $NetworkSwitch
   ${If} $PluginSwitch == "0"
   ${AndIf} $ListenSwitch == "0"
     MessageBox MB_OK|MB_ICONSTOP "/PLUGIN=0 and /LISTEN=0 leave nothing to install." /SD IDOK

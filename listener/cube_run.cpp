@@ -5,12 +5,15 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "level.h"
+#include "light_receiver.h"
 #include "report.h"
 #include "sound_feed.h"
+#include "thread_name.h"
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -23,6 +26,10 @@ static const milliseconds kSlowTry(300);
 static const milliseconds kSlowPortCheck(10000);
 static const milliseconds kWholeCube(2000);
 static const milliseconds kStopWait(5000);
+// A frame's 270 bits at 19200 baud: no frame of other programs goes out sooner after the last.
+static const std::chrono::microseconds kLineTime(14063);
+// How often the tooltip's count of dropped packets is brought up to date.
+static const milliseconds kDroppedCheck(1000);
 
 // What the tray asks of the cube's thread; read by it at its next tick.
 static std::mutex commandMutex;
@@ -31,6 +38,8 @@ static ListenModeId wantedMode = kModeLevels;
 static std::string wantedPort;
 static bool wholeCubeWanted = false;
 static bool stopWanted = false;
+static std::shared_ptr<LightReceiver> wantedLight;
+static bool lightChanged = false;
 static std::thread cubeThread;
 static std::mutex finishedMutex;
 static std::condition_variable finishedSignal;
@@ -47,13 +56,18 @@ class CubeRun {
         openAndTell();
         Clock::time_point nextFrame = Clock::now();
         for (;;) {
+            Clock::time_point wake = nextFrame;
+            if (lightWaiting_ && lastWrite_ + kLineTime < wake)
+                wake = lastWrite_ + kLineTime;
             {
                 std::unique_lock<std::mutex> lock(commandMutex);
-                commandArrived.wait_until(lock, nextFrame, [] { return stopWanted; });
+                commandArrived.wait_until(lock, wake, [] { return stopWanted || lightChanged; });
+                lightChanged = false;
             }
             if (!takeCommands())
                 break;
             Clock::time_point now = Clock::now();
+            bool held = showLight(now);
             if (now < nextFrame)
                 continue;
             // Keep the mode's pace on average; after a stall start afresh rather than rush.
@@ -62,7 +76,8 @@ class CubeRun {
             if (now - nextFrame > delay)
                 nextFrame = now + delay;
             checkPort(now);
-            sendFrame(now);
+            sendFrame(now, held);
+            countDropped(now);
         }
         link_->sendByte(kCubeStopByte);
         link_->close();
@@ -87,6 +102,10 @@ class CubeRun {
                 return false;
             mode = wantedMode;
             port = wantedPort;
+            if (light_ != wantedLight) {
+                light_ = wantedLight;
+                lightFresh_ = true;
+            }
             if (wholeCubeWanted) {
                 wholeCubeWanted = false;
                 wholeCubeUntil_ = Clock::now() + kWholeCube;
@@ -108,22 +127,60 @@ class CubeRun {
         return true;
     }
 
-    void sendFrame(Clock::time_point now) {
-        if (wholeCube_ && now >= wholeCubeUntil_)
+    // Another program's newest frame, once the line has taken the last one; true while a sender
+    // holds the cube, so the mode's frames wait.
+    bool showLight(Clock::time_point now) {
+        lightWaiting_ = false;
+        if (!light_ || wholeCube_)
+            return false;
+        std::optional<CubePlanes> planes = light_->newestFor(now);
+        if (!planes)
+            return false;
+        bool unwritten = lightFresh_ || light_->waitForChange(milliseconds(0));
+        if (!unwritten || !lit_)
+            return true;
+        if (now - lastWrite_ < kLineTime) {
+            lightWaiting_ = true;
+            return true;
+        }
+        link_->showPlanes(*planes);
+        light_->frameWritten();
+        lastWrite_ = now;
+        lightFresh_ = false;
+        return true;
+    }
+
+    void sendFrame(Clock::time_point now, bool held) {
+        if (wholeCube_ && now >= wholeCubeUntil_) {
             wholeCube_ = false;
+            lightFresh_ = true; // a sender's frame was covered: it is shown again
+        }
         // The music modes follow the sound even while the cube is dark or lit otherwise, so
         // their picture is the music's when they come back.
         CubePlanes planes = musicFrame();
-        if (!lit_)
+        if (!lit_ || held)
             return; // the library would try the port itself; the check above does it
+        lastWrite_ = now;
         if (wholeCube_) {
             link_->showLevel(kPatternLevels, kLevelMax);
-        } else if (show_) {
+        } else if (modeOf(mode_).music) {
             link_->showPlanes(planes);
         } else {
             unsigned char block[kBlockSamples];
             feed_->newestBlock(block);
             link_->showLevel(modeOf(mode_).pattern, channel_level(block));
+        }
+    }
+
+    // The tooltip's count of packets from other programs that were not light.
+    void countDropped(Clock::time_point now) {
+        if (!light_ || now - lastDroppedCheck_ < kDroppedCheck)
+            return;
+        lastDroppedCheck_ = now;
+        unsigned long long dropped = light_->droppedCount();
+        if (dropped != dropped_) {
+            dropped_ = dropped;
+            setStatusNetwork(true, dropped);
         }
     }
 
@@ -154,6 +211,7 @@ class CubeRun {
             if (!lit_) {
                 link_->sendByte(kCubeStartByte);
                 lit_ = true;
+                lightFresh_ = true; // a cube that comes back gets the sender's frame at once
                 lastReason_.clear();
                 setStatusLit(true);
                 tellNews("The cube on " + port_ + " is lit");
@@ -186,6 +244,12 @@ class CubeRun {
     Clock::time_point wholeCubeUntil_;
     Clock::time_point lastCheck_;
     std::string lastReason_;
+    std::shared_ptr<LightReceiver> light_;
+    bool lightFresh_ = false;   // the sender's frame must go out even if it did not change
+    bool lightWaiting_ = false; // a fresh frame waits for the line
+    Clock::time_point lastWrite_;
+    Clock::time_point lastDroppedCheck_;
+    unsigned long long dropped_ = 0;
 };
 
 void startCube(CubeLink* link, ListenModeId mode, const std::string& port, SoundFeed* feed) {
@@ -201,6 +265,7 @@ void startCube(CubeLink* link, ListenModeId mode, const std::string& port, Sound
         cubeFinished = false;
     }
     cubeThread = std::thread([=] {
+        nameThisThread("lumo cube");
         link->threadStarting();
         CubeRun(link, feed, mode, port).run();
         link->threadEnding();
@@ -218,6 +283,23 @@ void setCubeMode(ListenModeId mode) {
 void setCubePort(const std::string& port) {
     std::lock_guard<std::mutex> lock(commandMutex);
     wantedPort = port;
+}
+
+void setCubeLight(std::shared_ptr<LightReceiver> receiver) {
+    {
+        std::lock_guard<std::mutex> lock(commandMutex);
+        wantedLight = std::move(receiver);
+        lightChanged = true;
+    }
+    commandArrived.notify_all();
+}
+
+void cubeLightChanged() {
+    {
+        std::lock_guard<std::mutex> lock(commandMutex);
+        lightChanged = true;
+    }
+    commandArrived.notify_all();
 }
 
 void lightWholeCube() {

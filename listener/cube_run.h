@@ -4,11 +4,13 @@
 // Platform-free: both listeners run this very code.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "cube_link.h"
 #include "modes.h"
 
+class LightReceiver;
 class SoundFeed;
 
 void startCube(CubeLink* link, ListenModeId mode, const std::string& port, SoundFeed* feed);
@@ -19,3 +21,9 @@ void setCubePort(const std::string& port);
 void lightWholeCube();
 // The stop byte, the port closed, the thread ended. Waits a few seconds at most.
 void stopCube();
+
+// Other programs' light: while `receiver` has a sender's frame, the cube shows the newest one as
+// soon as the line takes it, at most one per line time, and the mode's frames wait; null: the
+// music alone. The receiver's change callback is cubeLightChanged.
+void setCubeLight(std::shared_ptr<LightReceiver> receiver);
+void cubeLightChanged();

@@ -50,7 +50,7 @@ std::string statusText(const ListenStatus& now) {
     std::string text = "Lumo Listen: " + now.mode + " on " + now.port +
                        (now.lit ? ", cube lit" : ", cube dark") + "\nListening to " + now.listening;
     if (!now.litBy.empty())
-        text += "\nLit by " + now.litBy;
+        text += "\nLit " + now.litBy;
     else if (now.network)
         text += "\nOther programs may light it";
     if (now.network && now.dropped > 0)

@@ -14,6 +14,7 @@
 #include "report.h"
 #include "sound_feed.h"
 #include "text.h"
+#include "thread_name.h"
 
 static const IID kAudioClientInterface = {
     0x1CB9AD4C, 0xDBFA, 0x4c32, {0xB1, 0x78, 0xC2, 0xF5, 0x68, 0xA7, 0x03, 0xB2}};
@@ -27,7 +28,11 @@ static const GUID kSubtypeFloat = {
     0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 enum {
+    // Loopback before Windows 10 1703 never signals its event: what this PC plays is looked at
+    // this often. A recording device signals each packet, and needs a look only this often
+    // for the checks below.
     kPollMs = 10,
+    kEventCheckMs = 100,
     // Loopback hands over nothing at all while nothing plays: after this long without a packet
     // the sound counts as silence, so the cube goes dark instead of freezing.
     kQuietAfterMs = 120,
@@ -114,7 +119,9 @@ class Capture {
     Capture(SoundFeed* feed, const std::string& device) : feed_(feed), device_(device) {}
 
     void run() {
+        nameThisThread("lumo capture");
         CoInitializeEx(NULL, COINIT_MULTITHREADED);
+        packetEvent_ = CreateEventA(NULL, FALSE, FALSE, NULL);
         enumerator_ = createDeviceEnumerator();
         news_ = new DeviceNews(wakeEvent);
         if (enumerator_)
@@ -132,10 +139,11 @@ class Capture {
                 poll(now);
                 followDefault(now);
             }
-            WaitForSingleObject(wakeEvent, kPollMs);
+            wait(now);
         }
         close();
         feed_->clear();
+        CloseHandle(packetEvent_);
         if (enumerator_) {
             enumerator_->UnregisterEndpointNotificationCallback(news_);
             enumerator_->Release();
@@ -145,6 +153,22 @@ class Capture {
     }
 
   private:
+    // Until the next packet, the tray's next wish, or the next check that is due: the thread
+    // sleeps between packets instead of asking for them.
+    void wait(DWORD now) {
+        DWORD timeout = kPollMs;
+        if (client_ == NULL) {
+            long untilRetry = (long)(retryAt_ - now);
+            timeout = untilRetry <= 0 ? 0 : (DWORD)untilRetry;
+            if (timeout > (DWORD)kRetryMs)
+                timeout = (DWORD)kRetryMs;
+        } else if (!loopback_ && packetEvent_ != NULL) {
+            timeout = kEventCheckMs;
+        }
+        HANDLE events[] = {wakeEvent, packetEvent_};
+        WaitForMultipleObjects(packetEvent_ != NULL ? 2 : 1, events, FALSE, timeout);
+    }
+
     bool takeCommands() {
         std::lock_guard<std::mutex> lock(commandMutex);
         if (stopWanted)
@@ -248,9 +272,14 @@ class Capture {
                         kRetryMs * 10);
             return;
         }
+        DWORD flags = loopback ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0;
         result = client_->Initialize(AUDCLNT_SHAREMODE_SHARED,
-                                     loopback ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0, kBufferHns, 0,
-                                     mix, NULL);
+                                     flags | (packetEvent_ ? AUDCLNT_STREAMFLAGS_EVENTCALLBACK : 0),
+                                     kBufferHns, 0, mix, NULL);
+        // Loopback takes the event everywhere but signals it only from Windows 10 1703 on: it
+        // is polled as well (wait()).
+        if (SUCCEEDED(result) && packetEvent_)
+            result = client_->SetEventHandle(packetEvent_);
         CoTaskMemFree(mix);
         if (SUCCEEDED(result)) {
             result = client_->GetService(kCaptureClientInterface, (void**)&capture_);
@@ -401,6 +430,7 @@ class Capture {
     std::string currentName_; // as Windows names the device listened to
     bool loopbackRefused_ = false;
     bool loopback_ = false; // the capture open now hears an output, which is silent by not sending
+    HANDLE packetEvent_ = NULL; // set by the platform when a packet is there
     DWORD retryAt_ = 0;
     DWORD lastPacket_ = 0;
     DWORD lastQuiet_ = 0;

@@ -12,6 +12,7 @@
 #include "cube_library.h"
 #include "cube_run.h"
 #include "devices.h"
+#include "light_control.h"
 #include "modes.h"
 #include "output.h"
 #include "ports.h"
@@ -19,6 +20,7 @@
 #include "settings.h"
 #include "sound_feed.h"
 #include "text.h"
+#include "thread_name.h"
 #include "tray.h"
 
 enum { kExitStopped = 0, kExitTrouble = 1, kExitBadCommandLine = 2 };
@@ -78,6 +80,7 @@ static int listPortsAndDevices() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    nameThisThread("lumo tray");
     CommandLine options;
     std::string mistake;
     if (!parseCommandLine(arguments(), kComPorts, &options, &mistake)) {
@@ -101,6 +104,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         settings.mode = *options.mode;
     if (options.port)
         settings.port = *options.port;
+    if (options.network)
+        settings.network = true;
+    if (options.universe)
+        settings.universe = *options.universe;
     // The cube library first: a machine without it still gets its icon and the reason.
     std::string libraryProblem;
     bool cubeBound = loadCubeLibrary(&libraryProblem);
@@ -134,8 +141,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     static SoundFeed feed;
     startCapture(settings.device, &feed);
-    if (cubeBound)
+    if (cubeBound) {
         startCube(cubeLibrary(), settings.mode, settings.port, &feed);
+        if (settings.network)
+            startLight(settings.universe);
+    }
     if (trayUp) {
         runTray(options.seconds ? *options.seconds : 0);
         removeTray();
@@ -145,6 +155,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         tellFailure("There is no tray to show the icon in");
         if (options.seconds)
             Sleep((DWORD)(*options.seconds * 1000));
+        stopLight();
         stopCube();
         stopCapture();
     }

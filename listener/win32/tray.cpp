@@ -7,6 +7,7 @@
 #include "capture.h"
 #include "cube_run.h"
 #include "devices.h"
+#include "light_control.h"
 #include "modes.h"
 #include "ports.h"
 #include "output.h"
@@ -22,6 +23,7 @@ enum {
     kMenuPort = 200,    // + the index in the port list
     kMenuDevice = 1000, // + the index in the device list; kMenuDevice itself: what this PC plays
     kMenuLight = 2000,
+    kMenuNetwork,
     kMenuStartWithWindows,
     kMenuQuit,
 };
@@ -180,6 +182,8 @@ static void showMenu() {
     AppendMenuW(menu, MF_POPUP, (UINT_PTR)sources, L"Listen &to");
     AppendMenuW(menu, MF_SEPARATOR, 0, NULL);
     AppendMenuW(menu, MF_STRING, kMenuLight, L"Light the &cube");
+    AppendMenuW(menu, MF_STRING | (lightOn() ? MF_CHECKED : 0), kMenuNetwork,
+                L"Let &other programs light the cube");
     // The installer may have set it for everyone, which only an administrator changes: a second
     // entry of this user's would only start a second copy.
     if (startsWithWindows(HKEY_LOCAL_MACHINE))
@@ -208,6 +212,7 @@ static void stop() {
     // An open menu runs a loop of its own that would keep the program alive.
     EndMenu();
     KillTimer(trayWindow, kQuitTimer);
+    stopLight();
     stopCube();
     stopCapture();
     tellNews("Stopped; the cube on " + currentStatus().port + " is let go");
@@ -233,6 +238,17 @@ static void choose(UINT command) {
     } else if (command == kMenuLight) {
         lightWholeCube();
         tellNews("The whole cube on " + chosen.port + " should be lit now, for two seconds");
+    } else if (command == kMenuNetwork) {
+        chosen.network = !lightOn();
+        if (chosen.network) {
+            startLight(chosen.universe);
+            tellNews("Other programs may light the cube over E1.31 (universe " +
+                     std::to_string(chosen.universe) + ") and DDP");
+        } else {
+            stopLight();
+            tellNews("Other programs no longer light the cube");
+        }
+        saveSetting(kNetworkKey, networkSettingText(chosen.network));
     } else if (command == kMenuStartWithWindows) {
         setStartWithWindows(!startsWithWindows());
     } else if (command == kMenuQuit) {

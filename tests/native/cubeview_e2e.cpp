@@ -83,8 +83,9 @@ TEST(Cubeview, LinkedPtyTakesWritersOneAfterAnotherUntilTheStopByte) {
               "frame 3 Star 3/3 lit=13 at=58\n"
               "stop at=85\n"
               "end stop\n"
-              "summary frames=3 bytes=86 skipped=3 rejected=0 start=1 stop=1 unknown=0 "
-              "undecided=0 distinct_Star=3 distinct_Levels=0 distinct_NewStar=0 patterns=Star\n",
+              "summary frames=3 bytes=86 skipped=3 rejected=0 start=1 stop=1 other=0 "
+              "undecided=0 distinct_Star=3 distinct_Levels=0 distinct_NewStar=0 "
+              "distinct_Spectrum=0 distinct_Pulse=0 patterns=Star\n",
               view.output());
     EXPECT_FALSE(fileExists(link)) << "the link outlived cubeview";
 }
@@ -158,10 +159,11 @@ TEST(Cubeview, RejectedFramesAreCountedAndTheStreamEndsAtEndOfFile) {
     view.closeInput();
     EXPECT_EQ(0, view.finish());
     EXPECT_EQ("rejected 1 at=0\n"
-              "frame 1 Star 1/3 | NewStar 1/15 lit=1 at=27\n"
+              "frame 1 Star 1/3 | NewStar 1/15 | Pulse 1/3 lit=1 at=27\n"
               "end eof\n"
-              "summary frames=1 bytes=54 skipped=0 rejected=1 start=0 stop=0 unknown=0 "
-              "undecided=1 distinct_Star=0 distinct_Levels=0 distinct_NewStar=0 patterns=none\n",
+              "summary frames=1 bytes=54 skipped=0 rejected=1 start=0 stop=0 other=0 "
+              "undecided=1 distinct_Star=0 distinct_Levels=0 distinct_NewStar=0 "
+              "distinct_Spectrum=0 distinct_Pulse=0 patterns=none\n",
               view.output());
 }
 

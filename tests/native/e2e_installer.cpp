@@ -7,11 +7,13 @@
 // ports and its test of the cube, and the finish page's boxes.
 #include "listener_session.h"
 #include "plugin_session.h"
+#include "udp_sender.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -358,14 +360,17 @@ struct PartsCase {
     std::vector<std::string> switches; // besides /S
     bool plugin, listener;             // what must be installed
     std::string startup;               // the logon entry afterwards
+    std::vector<std::string> network;  // lumolisten.ini's lines after the port
 };
 
 const PartsCase kParts[] = {
-    {"the player found: both", true, {"/COM=5"}, true, true, "(none)"},
-    {"/STARTUP=1", true, {"/COM=5", "/STARTUP=1"}, true, true, kStartsAtLogon},
-    {"/LISTEN=0", true, {"/COM=5", "/LISTEN=0", "/STARTUP=1"}, true, false, "(none)"},
-    {"/PLUGIN=0 without the player", false, {"/COM=5", "/PLUGIN=0"}, false, true, "(none)"},
-    {"no player and no choice: Lumo Listen alone", false, {"/COM=5"}, false, true, "(none)"},
+    {"the player found: both", true, {"/COM=5"}, true, true, "(none)", {}},
+    {"/STARTUP=1", true, {"/COM=5", "/STARTUP=1"}, true, true, kStartsAtLogon, {}},
+    {"/LISTEN=0", true, {"/COM=5", "/LISTEN=0", "/STARTUP=1"}, true, false, "(none)", {}},
+    {"/PLUGIN=0 without the player", false, {"/COM=5", "/PLUGIN=0"}, false, true, "(none)", {}},
+    {"no player and no choice: Lumo Listen alone", false, {"/COM=5"}, false, true, "(none)", {}},
+    {"/NETWORK=1", true, {"/COM=5", "/NETWORK=1"}, true, true, "(none)", {"Network=on"}},
+    {"/NETWORK=0", true, {"/COM=5", "/NETWORK=0"}, true, true, "(none)", {"Network=off"}},
 };
 
 TEST_F(Installer, SilentInstallPutsEachPartChosenInItsPlaceWithOneUninstallerForWhatIsThere) {
@@ -394,8 +399,9 @@ TEST_F(Installer, SilentInstallPutsEachPartChosenInItsPlaceWithOneUninstallerFor
             EXPECT_EQ(harness::readFile(listener + "lumolink.dll"),
                       harness::readFile(dist + "lumolink.dll"))
                 << "Lumo Listen loads the lumolink.dll beside it";
-            EXPECT_EQ(harness::readLines(listener + "lumolisten.ini"),
-                      (std::vector<std::string>{"[lumolisten]", "Port=5"}));
+            std::vector<std::string> defaults{"[lumolisten]", "Port=5"};
+            defaults.insert(defaults.end(), c.network.begin(), c.network.end());
+            EXPECT_EQ(harness::readLines(listener + "lumolisten.ini"), defaults);
             // The link's target, as the shell link holds it.
             EXPECT_NE(harness::readFile(prefix_->shortcut()).find(kListenerProgram),
                       std::string::npos);
@@ -557,6 +563,7 @@ const Refusal kRefusals[] = {
     {"/LISTEN=2", true, true, {"/COM=5", "/LISTEN=2"}, 7},
     {"/PLUGIN=yes", true, true, {"/PLUGIN=yes"}, 7},
     {"/STARTUP= without a value", true, true, {"/STARTUP="}, 7},
+    {"/NETWORK=yes", true, true, {"/COM=5", "/NETWORK=yes"}, 7},
     {"both parts left out", true, true, {"/PLUGIN=0", "/LISTEN=0"}, 7},
 };
 
@@ -741,7 +748,7 @@ TEST_F(Installer, InstallOverAnEarlierOneKeepsLumoIniAndLeavesOneUninstallerForB
 // user's own settings and lumo.ini.
 TEST_F(Installer, InstallAndUninstallStopARunningLumoListenFirstAndTheUninstallerRemovesIt) {
     PlayerFolder player;
-    ASSERT_EQ(installSilently(player, {"/COM=5", "/STARTUP=1"}).exitCode, 0);
+    ASSERT_EQ(installSilently(player, {"/COM=5", "/STARTUP=1", "/NETWORK=1"}).exitCode, 0);
     const std::string settings = harness::readFile(player.plugins() + "/lumo.ini");
     const std::string mine = listenertest::userSettingsPath();
     fs::create_directories(fs::path(mine).parent_path());
@@ -751,6 +758,10 @@ TEST_F(Installer, InstallAndUninstallStopARunningLumoListenFirstAndTheUninstalle
     auto listener = startListener();
     ASSERT_TRUE(listener->waitForText("The cube on COM5 is lit", std::chrono::seconds(120)))
         << listener->output();
+    // The machine's default from /NETWORK=1: it receives other programs' light.
+    EXPECT_TRUE(
+        harness::waitUntil([] { return !harness::udpPortIsFree(5568); }, std::chrono::seconds(60)))
+        << "Lumo Listen does not listen on port 5568: " << listener->output();
     // The starts and stops the cube has seen, in order.
     auto startsAndStops = [&pty] {
         Bytes seen;
@@ -776,6 +787,8 @@ TEST_F(Installer, InstallAndUninstallStopARunningLumoListenFirstAndTheUninstalle
     wine32::Result removed = uninstall(kListenerFolder);
     EXPECT_EQ(removed.exitCode, 0) << removed.output;
     EXPECT_EQ(stopListeners().exitCode, 128) << "Lumo Listen was still running after the uninstall";
+    EXPECT_TRUE(harness::udpPortIsFree(5568) && harness::udpPortIsFree(4048))
+        << "something still listens for other programs' light after the uninstall";
     EXPECT_EQ(startsAndStops(),
               harness::hex(Bytes{kCubeStartByte, kCubeStopByte, kCubeStartByte, kCubeStopByte}));
     // The uninstaller ran in place, so it is still there; nothing else is.
@@ -1148,28 +1161,38 @@ struct FinishCase {
     std::vector<std::string> boxes;    // as the page shows them
     bool started;
     std::string startup; // the logon entry afterwards
+    std::string network; // lumolisten.ini's Network line afterwards; "": no Lumo Listen
 };
 
 const char kStartNow[] = "Start Lumo Listen now";
 const char kStartAtLogon[] = "Start Lumo Listen when anyone logs on to this PC";
+const char kLetOthersLight[] = "Let other programs light the cube (E1.31, DDP)";
 
 TEST_F(Installer, FinishPageStartsLumoListenThroughTheShellAndAtLogonAsTicked) {
-    const std::string now = kStartNow, logon = kStartAtLogon;
+    const std::string now = kStartNow, logon = kStartAtLogon, network = kLetOthersLight;
     const FinishCase cases[] = {
-        {"as the page offers them", {}, {}, {now + " on", logon + " off"}, true, "(none)"},
+        {"as the page offers them",
+         {},
+         {},
+         {now + " on", logon + " off", network + " off"},
+         true,
+         "(none)",
+         "Network=off"},
         {"each box turned round",
          {},
-         {"--untick", now, "--tick", logon},
-         {now + " on", logon + " off"},
+         {"--untick", now, "--tick", logon, "--tick", network},
+         {now + " on", logon + " off", network + " off"},
          false,
-         kStartsAtLogon},
-        {"/STARTUP=1 ticks the logon box",
-         {"/STARTUP=1"},
+         kStartsAtLogon,
+         "Network=on"},
+        {"/STARTUP=1 and /NETWORK=1 tick their boxes",
+         {"/STARTUP=1", "/NETWORK=1"},
          {},
-         {now + " on", logon + " on"},
+         {now + " on", logon + " on", network + " on"},
          true,
-         kStartsAtLogon},
-        {"the plugin alone", {"/LISTEN=0"}, {}, {}, false, "(none)"},
+         kStartsAtLogon,
+         "Network=on"},
+        {"the plugin alone", {"/LISTEN=0"}, {}, {}, false, "(none)", ""},
     };
     setenv("LUMO_EXPLORER_OPENS", "1", 1);
     for (const FinishCase& c : cases) {
@@ -1184,6 +1207,12 @@ TEST_F(Installer, FinishPageStartsLumoListenThroughTheShellAndAtLogonAsTicked) {
         EXPECT_EQ(run.setupExit, 0);
         EXPECT_EQ(run.seen.boxes, c.boxes) << run.page.output;
         EXPECT_EQ(regValue(kRunKey, kRunValue), c.startup);
+        if (!c.network.empty()) {
+            std::vector<std::string> defaults =
+                harness::readLines(prefix_->listenerFolder() + "/lumolisten.ini");
+            EXPECT_NE(std::find(defaults.begin(), defaults.end(), c.network), defaults.end())
+                << "lumolisten.ini holds no " << c.network;
+        }
         EXPECT_EQ(takeLaunches(), c.started ? Calls{{kListenerProgram}} : Calls{});
         if (c.started) {
             EXPECT_TRUE(

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <memory>
 #include <string>
@@ -470,6 +471,76 @@ TEST(Patterns, APortThatFailsToOpenSlowlyIsNotTriedAgainUntilTheNextOpen) {
     ASSERT_EQ(probe("Open 7"), 1); // whatever reached the line would arrive before this
     EXPECT_EQ(probe("sendChar 78"), 1);
     EXPECT_EQ(lineAfter(pty, 1), Bytes({0x4E})) << "the slow port was tried again";
+}
+
+// A frame whose rows are dark but those given, each {plane, row, byte}; `rest` for all others.
+Bytes planesFrame(std::initializer_list<std::array<int, 3>> rows, unsigned char rest = 0) {
+    Bytes frame(kCubeFrameSize, rest);
+    frame.front() = 0x2A;
+    frame.back() = 0x7E;
+    for (const auto& [plane, row, byte] : rows)
+        frame[frameOffset(plane, row)] = (unsigned char)byte;
+    return frame;
+}
+
+std::string setPlanesCommand(const std::array<int, 5>& planes) {
+    std::string command = "setPlanes";
+    for (int plane : planes)
+        command += " " + std::to_string(plane);
+    return command;
+}
+
+TEST(Planes, TheLineCarriesTheLedsOfEachPlanesBitsAndNothingAbove24) {
+    const int full = 0x1FFFFFF;
+    const struct {
+        const char* what;
+        std::array<int, 5> planes;
+        Bytes frame;
+    } cases[] = {
+        {"the first LED of plane 1", {1, 0, 0, 0, 0}, planesFrame({{1, 1, 0x01}})},
+        {"the last LED of plane 5", {0, 0, 0, 0, 1 << 24}, planesFrame({{5, 5, 0x10}})},
+        {"row 2, column 3 of plane 3", {0, 0, 1 << 8, 0, 0}, planesFrame({{3, 2, 0x08}})},
+        {"one LED in each plane",
+         {1, 2, 4, 8, 16},
+         planesFrame({{1, 1, 1}, {2, 1, 2}, {3, 1, 4}, {4, 1, 8}, {5, 1, 16}})},
+        {"plane 2 full",
+         {0, full, 0, 0, 0},
+         planesFrame({{2, 1, 31}, {2, 2, 31}, {2, 3, 31}, {2, 4, 31}, {2, 5, 31}})},
+        {"all lit", {full, full, full, full, full}, planesFrame({}, 31)},
+        {"every bit set", {-1, -1, -1, -1, -1}, planesFrame({}, 31)},
+        {"the largest int", {INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX}, planesFrame({}, 31)},
+        {"only bit 25", {1 << 25, 1 << 25, 1 << 25, 1 << 25, 1 << 25}, planesFrame({})},
+        {"only the sign bit", {INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN}, planesFrame({})},
+    };
+    Pty pty;
+    pty.linkAsCom(8);
+    Probe probe;
+    ASSERT_EQ(probe("Open 8"), 1);
+    for (const auto& c : cases) {
+        pty.clear();
+        EXPECT_EQ(probe(setPlanesCommand(c.planes)), 1) << c.what;
+        EXPECT_EQ(probe("sendChar 76"), 1);
+        Bytes expected = c.frame + Bytes{0x4C};
+        EXPECT_EQ(lineAfter(pty, expected.size()), expected)
+            << c.what << ": the line carried " << hex(pty.bytes());
+    }
+}
+
+TEST(Planes, APortThatVanishesIsOpenedAgainWithTheStartByteFirst) {
+    auto pty = std::make_unique<Pty>();
+    pty->linkAsCom(10);
+    Probe probe;
+    ASSERT_EQ(probe("Open 10"), 1);
+    pty->closeMaster();
+    const std::array<int, 5> planes = {1, 2, 4, 8, 16};
+    EXPECT_EQ(probe(setPlanesCommand(planes)), 1) << "a write to a lost port";
+
+    pty = std::make_unique<Pty>();
+    pty->linkAsCom(10);
+    Bytes frame = planesFrame({{1, 1, 1}, {2, 1, 2}, {3, 1, 4}, {4, 1, 8}, {5, 1, 16}});
+    Bytes line = callUntilRestarted(probe, *pty, setPlanesCommand(planes), 1 + 27);
+    ASSERT_GE(line.size(), 1u + 27) << "the port never came back: " << hex(pty->bytes());
+    EXPECT_EQ(Bytes(line.begin(), line.begin() + 28), Bytes{0x4C} + frame) << hex(line);
 }
 
 TEST(Resources, EveryWriteReleasesItsEvent) {

@@ -184,11 +184,14 @@ std::string lineEvents(const Bytes& line) {
 }
 
 void Pty::linkAsCom(int number) {
-    std::string link = winePrefix() + "/dosdevices/com" + std::to_string(number);
+    linkAt(winePrefix() + "/dosdevices/com" + std::to_string(number));
+}
+
+void Pty::linkAt(const std::string& path) {
     std::error_code ignored;
-    fs::remove(link, ignored);
-    fs::create_symlink(pair_.slavePath, link);
-    links_.push_back(link);
+    fs::remove(path, ignored);
+    fs::create_symlink(pair_.slavePath, path);
+    links_.push_back(path);
 }
 
 Bytes Pty::bytes() const {

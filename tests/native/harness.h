@@ -95,6 +95,7 @@ class Pty {
     const std::string& slavePath() const { return pair_.slavePath; }
     int slave() const { return pair_.slave; } // e.g. a program's terminal
     void linkAsCom(int number);               // <prefix>/dosdevices/comN -> the slave
+    void linkAt(const std::string& path);     // path -> the slave, e.g. a /dev/serial/by-id name
     Bytes bytes() const;
     // When the byte at `index` of bytes() was read off the line; nullopt if it has not come.
     std::optional<std::chrono::steady_clock::time_point> arrivalOf(size_t index) const;

@@ -1,6 +1,9 @@
 // The cube stream parser and frame naming behind cubeview.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include <string>
 #include <vector>
 
@@ -146,73 +149,111 @@ TEST(CubeStreamParser, FramePayloadAndOffsetsAreReported) {
               Bytes(events[1].payload, events[1].payload + kCubePayloadSize));
 }
 
-struct Shown {
-    CubePattern pattern;
-    int index;
-};
+using Payload = std::vector<unsigned char>;
+
+Payload table(CubePattern pattern, int index) {
+    const unsigned char* payload = patternPayload(pattern, index);
+    return Payload(payload, payload + kCubePayloadSize);
+}
+
+// Columns standing on plane 5, `heights[5 * (row - 1) + bit]` planes tall, as Spectrum draws them.
+Payload columns(const std::vector<int>& heights) {
+    Payload payload(kCubePayloadSize, 0);
+    for (size_t column = 0; column < heights.size(); ++column)
+        for (int plane = kCubePlanes; plane > kCubePlanes - heights[column]; --plane)
+            payload[frameOffset(plane, (int)column / 5 + 1) - 1] |=
+                (unsigned char)(1 << column % 5);
+    return payload;
+}
+
+// The LEDs at one Chebyshev distance from the centre, as Pulse draws them.
+Payload shell(int distance) {
+    Payload payload(kCubePayloadSize, 0);
+    for (int plane = 1; plane <= 5; ++plane)
+        for (int row = 1; row <= 5; ++row)
+            for (int bit = 0; bit < 5; ++bit)
+                if (std::max({std::abs(plane - 3), std::abs(row - 3), std::abs(bit - 2)}) ==
+                    distance)
+                    payload[frameOffset(plane, row) - 1] |= (unsigned char)(1 << bit);
+    return payload;
+}
+
+const Payload kRising = columns({1, 2, 3, 4, 5, 4, 3, 2, 1}); // no table has it
+const Payload kOdd = Payload{31, 0, 31};                      // no mode draws it
 
 struct NamingCase {
-    std::vector<Shown> shown; // the last one is named
+    std::vector<Payload> shown; // the last one is named
     const char* name;
 };
 
 const NamingCase kNamingCases[] = {
-    {{{kPatternStar, 2}}, "Star 2/3"},
-    {{{kPatternLevels, 5}}, "Levels 5/5"},
-    {{{kPatternNewStar, 11}}, "NewStar 11/15"},
-    {{{kPatternStar, 0}}, "Star 0/3 | Levels 0/5 | NewStar 0/15"},
-    {{{kPatternNewStar, 1}}, "Star 1/3 | NewStar 1/15"},
-    {{{kPatternNewStar, 4}, {kPatternStar, 1}}, "NewStar 1/15"},
-    {{{kPatternStar, 3}, {kPatternNewStar, 0}}, "Star 0/3"},
-    {{{kPatternLevels, 4}, {kPatternLevels, 0}}, "Levels 0/5"},
-    {{{kPatternLevels, 2}, {kPatternStar, 1}}, "Star 1/3 | NewStar 1/15"},
-    {{{kPatternStar, 2}, {kPatternLevels, 1}, {kPatternStar, 0}}, "Levels 0/5"},
+    {{table(kPatternStar, 2)}, "Star 2/3"},
+    {{table(kPatternLevels, 5)}, "Levels 5/5"},
+    {{table(kPatternNewStar, 11)}, "NewStar 11/15"},
+    {{table(kPatternStar, 0)}, "Star 0/3 | Levels 0/5 | NewStar 0/15 | Spectrum | Pulse 0/3"},
+    {{table(kPatternNewStar, 1)}, "Star 1/3 | NewStar 1/15 | Pulse 1/3"},
+    {{table(kPatternNewStar, 4), table(kPatternStar, 1)}, "NewStar 1/15"},
+    {{table(kPatternStar, 3), table(kPatternNewStar, 0)}, "Star 0/3"},
+    {{table(kPatternLevels, 4), table(kPatternLevels, 0)}, "Levels 0/5"},
+    {{table(kPatternLevels, 2), table(kPatternStar, 1)}, "Star 1/3 | NewStar 1/15 | Pulse 1/3"},
+    {{table(kPatternStar, 2), table(kPatternLevels, 1), table(kPatternStar, 0)}, "Levels 0/5"},
+    // The music modes by their shapes: a Levels frame in a run of Spectrum is Spectrum's.
+    {{kRising}, "Spectrum"},
+    {{kRising, table(kPatternLevels, 3)}, "Spectrum"},
+    {{kRising, table(kPatternLevels, 0)}, "Spectrum"},
+    {{shell(1)}, "Pulse 2/3"},
+    {{shell(2)}, "Pulse 3/3"},
+    {{shell(2), shell(0)}, "Pulse 1/3"},
+    {{shell(1), table(kPatternStar, 0)}, "Pulse 0/3"},
+    {{kOdd}, "frame"},
 };
 
-TEST(FrameNamer, NamesFramesFromTheTablesPreferringTheRecentPattern) {
+TEST(FrameNamer, NamesFramesFromTheTablesAndTheMusicModesPreferringTheRecentSource) {
     for (const NamingCase& c : kNamingCases) {
         FrameNamer namer;
         std::string name;
-        for (const Shown& s : c.shown)
-            name = namer.name(patternPayload(s.pattern, s.index)).text;
+        for (const Payload& shown : c.shown)
+            name = namer.name(shown.data()).text;
         EXPECT_EQ(c.name, name) << "after " << c.shown.size() << " frames";
     }
-    unsigned char odd[kCubePayloadSize] = {31};
-    EXPECT_EQ("unknown", FrameNamer().name(odd).text);
 }
 
 struct TallyCase {
-    std::vector<Shown> shown;
+    std::vector<Payload> shown;
     const char* summary;
 };
 
 const TallyCase kTallyCases[] = {
-    {{{kPatternStar, 0},
-      {kPatternStar, 1},
-      {kPatternStar, 2},
-      {kPatternStar, 3},
-      {kPatternStar, 0}},
-     "unknown=0 undecided=0 distinct_Star=4 distinct_Levels=0 distinct_NewStar=0 patterns=Star"},
-    {{{kPatternNewStar, 0}, {kPatternNewStar, 1}, {kPatternNewStar, 15}},
-     "unknown=0 undecided=0 distinct_Star=0 distinct_Levels=0 distinct_NewStar=3 patterns=NewStar"},
-    {{{kPatternLevels, 0}, {kPatternLevels, 0}},
-     "unknown=0 undecided=2 distinct_Star=0 distinct_Levels=0 distinct_NewStar=0 patterns=none"},
-    {{{kPatternLevels, 5}, {kPatternStar, 1}, {kPatternStar, 0}},
-     "unknown=0 undecided=1 distinct_Star=0 distinct_Levels=2 distinct_NewStar=0 patterns=Levels"},
+    {{table(kPatternStar, 0), table(kPatternStar, 1), table(kPatternStar, 2),
+      table(kPatternStar, 3), table(kPatternStar, 0)},
+     "other=0 undecided=0 distinct_Star=4 distinct_Levels=0 distinct_NewStar=0 "
+     "distinct_Spectrum=0 distinct_Pulse=0 patterns=Star"},
+    {{table(kPatternNewStar, 0), table(kPatternNewStar, 1), table(kPatternNewStar, 15)},
+     "other=0 undecided=0 distinct_Star=0 distinct_Levels=0 distinct_NewStar=3 "
+     "distinct_Spectrum=0 distinct_Pulse=0 patterns=NewStar"},
+    {{table(kPatternLevels, 0), table(kPatternLevels, 0)},
+     "other=0 undecided=2 distinct_Star=0 distinct_Levels=0 distinct_NewStar=0 "
+     "distinct_Spectrum=0 distinct_Pulse=0 patterns=none"},
+    {{table(kPatternLevels, 5), table(kPatternStar, 1), table(kPatternStar, 0)},
+     "other=0 undecided=1 distinct_Star=0 distinct_Levels=2 distinct_NewStar=0 "
+     "distinct_Spectrum=0 distinct_Pulse=0 patterns=Levels"},
+    // A pulse: the centre (also Star's and NewStar's) and the dark frame go to Pulse.
+    {{table(kPatternStar, 0), shell(0), shell(0), shell(1), shell(1), shell(2), shell(2)},
+     "other=0 undecided=0 distinct_Star=0 distinct_Levels=0 distinct_NewStar=0 "
+     "distinct_Spectrum=0 distinct_Pulse=4 patterns=Pulse"},
+    {{kRising, columns({5}), kOdd},
+     "other=1 undecided=0 distinct_Star=0 distinct_Levels=0 distinct_NewStar=0 "
+     "distinct_Spectrum=2 distinct_Pulse=0 patterns=Spectrum"},
 };
 
-TEST(PatternTally, SettlesSharedFramesByThePatternsSeen) {
+TEST(PatternTally, SettlesSharedFramesByTheSourcesSeen) {
     for (const TallyCase& c : kTallyCases) {
         FrameNamer namer;
         PatternTally tally;
-        for (const Shown& s : c.shown)
-            tally.add(namer.name(patternPayload(s.pattern, s.index)));
+        for (const Payload& shown : c.shown)
+            tally.add(namer.name(shown.data()), shown.data());
         EXPECT_EQ(c.summary, tally.summary());
     }
-    unsigned char odd[kCubePayloadSize] = {0, 31};
-    PatternTally tally;
-    tally.add(FrameNamer().name(odd));
-    EXPECT_EQ(0u, tally.summary().find("unknown=1 "));
 }
 
 } // namespace

@@ -11,8 +11,7 @@ namespace {
 
 using Led = std::tuple<int, int, int>; // plane 1..5, row 1..5, bit 0..4
 
-std::set<Led> litLeds(CubePattern pattern, int index) {
-    const unsigned char* payload = patternPayload(pattern, index);
+std::set<Led> litLeds(const unsigned char* payload) {
     std::set<Led> leds;
     for (int plane = 1; plane <= kCubePlanes; ++plane)
         for (int row = 1; row <= kCubeRows; ++row)
@@ -20,6 +19,10 @@ std::set<Led> litLeds(CubePattern pattern, int index) {
                 if (payload[frameOffset(plane, row) - 1] & (1 << bit))
                     leds.insert({plane, row, bit});
     return leds;
+}
+
+std::set<Led> litLeds(CubePattern pattern, int index) {
+    return litLeds(patternPayload(pattern, index));
 }
 
 const CubePattern kAllPatterns[] = {kPatternStar, kPatternLevels, kPatternNewStar};
@@ -108,6 +111,31 @@ TEST(FrameTables, StarForLevels25To49MatchesTheWorkedExample) {
                                                     4,    0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0x7E};
     EXPECT_EQ(std::vector<unsigned char>(frame.bytes, frame.bytes + kCubeFrameSize),
               std::vector<unsigned char>(expected, expected + kCubeFrameSize));
+}
+
+TEST(PlanesFrame, EachBitLightsItsOwnLedAndBitsAbove24NoLed) {
+    CubeFrame frame;
+    for (int plane = 1; plane <= kCubePlanes; ++plane)
+        for (int row = 1; row <= kCubeRows; ++row)
+            for (int bit = 0; bit < kCubeColumns; ++bit) {
+                CubePlanes planes = {};
+                planes.plane[plane - 1] = planeBit(row, bit);
+                buildPlanesFrame(planes, &frame);
+                EXPECT_EQ(litLeds(frame.bytes + 1), std::set<Led>({{plane, row, bit}}))
+                    << "plane " << plane << " row " << row << " bit " << bit;
+            }
+    const struct {
+        int plane; // the same in all five
+        size_t lit;
+    } cases[] = {
+        {0x1FFFFFF, 125}, {-1, 125}, {INT_MAX, 125}, {~0x1FFFFFF, 0}, {INT_MIN, 0}, {0, 0},
+    };
+    for (const auto& c : cases) {
+        buildPlanesFrame(CubePlanes{{c.plane, c.plane, c.plane, c.plane, c.plane}}, &frame);
+        EXPECT_EQ(frame.bytes[0], 0x2A);
+        EXPECT_EQ(frame.bytes[26], 0x7E);
+        EXPECT_EQ(litLeds(frame.bytes + 1).size(), c.lit) << "every plane " << c.plane;
+    }
 }
 
 struct Selection {

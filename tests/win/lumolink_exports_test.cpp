@@ -1,6 +1,8 @@
 // The leftovers nothing in the system uses must still behave for any caller that links them.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "lumolink.h"
 
 TEST(Leftovers, LumolinkOpenIgnoresItsArgumentAndAnswers42) {
@@ -25,4 +27,9 @@ TEST(SerialLink, CloseWithoutOpenAndSendWithoutPortFailSafely) {
     EXPECT_EQ(setStar(50), 1);
     EXPECT_EQ(setLevel(127), 1);
     EXPECT_EQ(setNewStar(-1), 1);
+}
+
+TEST(SerialLink, SetPlanesWithoutAPortReturnsOneWhateverTheInts) {
+    EXPECT_EQ(setPlanes(0, 0, 0, 0, 0), 1);
+    EXPECT_EQ(setPlanes(-1, INT_MIN, INT_MAX, 1 << 25, 0x1FFFFFF), 1);
 }

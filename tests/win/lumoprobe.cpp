@@ -1,6 +1,7 @@
 // lumoprobe [DLL]: loads the cube library (default: lumolink.dll beside this program), binds its
 // exports by name and runs one command per stdin line, answering "ok <result>" or "error ...":
 //   Open N | Close | sendChar N | setStar N | setLevel N | setNewStar N | LumolinkOpen N
+//   setPlanes A B C D E       the five planes' ints, plane 1 first
 //   repeat COUNT EXPORT N     call a one-argument export COUNT times (answers the last result)
 //   nLumolink                 the exported variable's value
 //   eventslot                 the handle value a new event gets (unchanged unless events leak)
@@ -29,6 +30,7 @@
 typedef int(__cdecl* IntFunction)(int);
 typedef int(__cdecl* VoidFunction)(void);
 typedef int(__cdecl* CharFunction)(char);
+typedef int(__cdecl* PlanesFunction)(int, int, int, int, int);
 
 static HMODULE library;
 static DWORD lastError = 0; // right after the latest export call
@@ -111,6 +113,19 @@ int main(int argc, char** argv) {
             answer(delayNextWrite(library, (DWORD)numbers[0]) ? 1 : 0);
         } else if (command == "record") {
             answer(recordPortCalls(library) ? 1 : 0);
+        } else if (command == "setPlanes") {
+            long long planes[5];
+            PlanesFunction function = bind<PlanesFunction>("setPlanes");
+            if (sscanf(line, "%*s %lld %lld %lld %lld %lld", &planes[0], &planes[1], &planes[2],
+                       &planes[3], &planes[4]) != 5) {
+                printf("error setPlanes takes five numbers: %s", line);
+                fflush(stdout);
+            } else if (function) {
+                result = function((int)planes[0], (int)planes[1], (int)planes[2], (int)planes[3],
+                                  (int)planes[4]);
+                lastError = GetLastError();
+                answer(result);
+            }
         } else if (command == "repeat" &&
                    sscanf(line, "%*s %lld %63s %lld", &numbers[0], second, &numbers[1]) == 3) {
             bool bound = true;

@@ -1,8 +1,10 @@
 // Chooses from the listener's tray menu as a user does with the keyboard: opens the menu as a
 // right click on the icon does, then types each item's underlined letter in turn ("c": Light
-// the cube; "tp": Listen to, then an item whose letter is p).
-//   tray_menu.exe LETTERS
-// Prints "ok" once every letter went to an open menu, or "error ..." and exits 1.
+// the cube; "tp": Listen to, then an item whose letter is p). Items without a letter (the ports)
+// are reached with the arrow keys: "v" stands for the down arrow and "!" for Enter ("pv!": the
+// Port submenu's second item).
+//   tray_menu.exe KEYS
+// Prints "ok" once every key went to an open menu, or "error ..." and exits 1.
 #include <windows.h>
 
 #include <stdio.h>
@@ -36,7 +38,13 @@ int main(int argc, char** argv) {
             return 1;
         }
         // The menu's own loop reads the keys from its thread's queue.
-        PostMessageW(menu, WM_CHAR, (WPARAM)(unsigned char)*letter, 0);
+        if (*letter == 'v' || *letter == '!') {
+            WPARAM key = *letter == 'v' ? VK_DOWN : VK_RETURN;
+            PostMessageW(menu, WM_KEYDOWN, key, 1);
+            PostMessageW(menu, WM_KEYUP, key, 0xC0000001);
+        } else {
+            PostMessageW(menu, WM_CHAR, (WPARAM)(unsigned char)*letter, 0);
+        }
         Sleep(300);
     }
     printf("ok\n");

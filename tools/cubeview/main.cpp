@@ -196,7 +196,7 @@ void Session::dispatch() {
     for (const StreamEvent& event : events_) {
         if (event.kind == StreamEventKind::Frame) {
             FrameNaming naming = namer_.name(event.payload);
-            tally_.add(naming);
+            tally_.add(naming, event.payload);
             view_.event(event, &naming, parser_.counts());
         } else {
             view_.event(event, nullptr, parser_.counts());

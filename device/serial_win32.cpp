@@ -1,3 +1,4 @@
+// The cube's serial link on Win32: one overlapped handle, each write waited for within a limit.
 #include "serial.h"
 
 #include <windows.h>
@@ -28,7 +29,7 @@ static HANDLE hPort = NULL;
 // The port the caller's run wants, from Open (whether or not it opened) to Close. While it is
 // wanted and not open, frame writes open it again.
 static bool portWanted = false;
-static int wantedPort = 0;
+static char wantedDevice[kSerialDeviceNameSize];
 static DWORD lastOpenAttempt = 0; // GetTickCount at the end of the last try, or of letting go
 
 // Each write's request and bytes live here rather than on the caller's stack: a write that a
@@ -40,13 +41,9 @@ static unsigned char writeBytes[kLongestWrite];
 static HANDLE stuckWriteEvent = NULL;
 
 // One try at opening and configuring the port; on failure the thread's last error says why.
-static int tryOpen(int port) {
-    // Through the device namespace, because Windows opens only COM1 to COM9 by their bare
-    // names. "\\.\COM" and the most negative int with its terminator need 19 characters.
-    char name[24];
-    wsprintfA(name, "\\\\.\\COM%d", port);
+static int tryOpen(const char* device) {
     // Not shared: two programs writing frames to one cube would garble both.
-    HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+    HANDLE handle = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, NULL);
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
@@ -87,9 +84,9 @@ static int tryOpen(int port) {
     return 1;
 }
 
-static int openPort(int port) {
+static int openPort() {
     DWORD started = GetTickCount();
-    int opened = tryOpen(port);
+    int opened = tryOpen(wantedDevice);
     DWORD reason = GetLastError();
     lastOpenAttempt = GetTickCount();
     // A try that failed this slowly, however it failed (an open that takes seconds to give up,
@@ -101,12 +98,18 @@ static int openPort(int port) {
     return opened;
 }
 
-int serialOpen(int port) {
+int serialOpen(const char* device) {
     if (hPort != NULL)
         return 1;
+    size_t length = strlen(device);
+    if (length >= kSerialDeviceNameSize) {
+        portWanted = false;
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
     portWanted = true;
-    wantedPort = port;
-    return openPort(port);
+    memcpy(wantedDevice, device, length + 1);
+    return openPort();
 }
 
 void serialClose() {
@@ -191,7 +194,7 @@ static bool reopenDue() {
 int sendFrame(const unsigned char* frame, int length) {
     if (hPort != NULL)
         return sendBytes(frame, length);
-    if (!reopenDue() || length > kCubeFrameSize || !openPort(wantedPort))
+    if (!reopenDue() || length > kCubeFrameSize || !openPort())
         return 0;
     // The cube starts afresh when its line comes back: the start byte goes ahead of the frame,
     // in the same write, so the call waits once.
