@@ -17,6 +17,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # pkg-config must answer with the arm64 libraries' flags, never the build machine's.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
-# The unit tests run under user-mode qemu, which finds the arm64 loader and C++ runtime under
-# the cross toolchain's folder.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu)
+# The unit tests run under user-mode qemu, with the arm64 loader and C and C++ runtime of the
+# cross toolchain's folder. Its libraries come first: left to the loader's cache it takes the C
+# library of the arm64 packages (libc6:arm64, which libpulse-dev:arm64 brings), another build
+# of glibc than the toolchain's loader, and a program hangs in its first pthread_create.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu
+                                  -E LD_LIBRARY_PATH=/usr/aarch64-linux-gnu/lib)
