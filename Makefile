@@ -2,10 +2,10 @@
 # Both install what they need on a fresh Debian machine. The demo needs no test framework:
 # TESTS=ON (set by the targets that need it, and inherited by what they build) adds the
 # tests and benchmarks to every preset, and their packages to the install.
-.PHONY: all deps dist win64 native test demo bench soak fuzz format clean
+.PHONY: all deps dist arm64-tests win64 native test demo bench soak fuzz format clean
 
 TESTS ?= OFF
-test bench soak fuzz: TESTS = ON
+test arm64-tests bench soak fuzz: TESTS = ON
 tests_flag = $(if $(filter ON,$(TESTS)),--tests,)
 
 all: dist
@@ -13,15 +13,27 @@ all: dist
 deps:
 	@scripts/ensure-deps $(tests_flag)
 
-# The shipped 32-bit DLLs and listener, the installer, the zip for installing by hand and
-# SHA256SUMS of all.
+# The shipped 32-bit DLLs and listener, the installer, the zip for installing by hand, Lumo
+# Listen for Linux as .deb packages for amd64 and (where this machine has the arm64 libraries)
+# arm64, and SHA256SUMS of all. The Linux presets build lumolisten alone, without the tests.
 dist: deps
 	@scripts/build-preset win32 $(tests_flag)
 	@mkdir -p dist
 	@for file in lumolink.dll lumo.dll lumolisten.exe; do \
 	    [ ! -f build/win32/bin/$$file ] || cp build/win32/bin/$$file dist/; done
+	@scripts/build-preset linux-amd64
+	@scripts/package-deb amd64 dist
+	@if reason=$$(scripts/can-build-arm64); then \
+	    scripts/build-preset linux-arm64 && scripts/package-deb arm64 dist; \
+	else \
+	    rm -f dist/lumo_*_arm64.deb; echo "WARNING: no arm64 package: $$reason" >&2; fi
 	@scripts/package build/win32 dist
 	@echo "dist/: $$(cd dist && ls)"
+
+# The unit tests built for arm64, which make test runs under qemu.
+arm64-tests: deps
+	@if scripts/can-build-arm64 >/dev/null; then \
+	    scripts/build-preset linux-arm64-tests --tests; fi
 
 win64: deps
 	@scripts/build-preset win64 $(tests_flag)
@@ -29,7 +41,7 @@ win64: deps
 native: deps
 	@scripts/build-preset native $(tests_flag)
 
-test: dist win64 native
+test: dist win64 native arm64-tests
 	@scripts/run-tests
 
 format:

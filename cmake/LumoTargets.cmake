@@ -36,6 +36,19 @@ if(WIN32)
   endfunction()
 endif()
 
+# Lumo Listen's Linux builds that ship (linux-amd64, linux-arm64): the same commit built in any
+# two folders gives the same bytes. No path of either folder may reach the binary (assertions'
+# and __FILE__'s names, debug info); the build id is a hash of the linked bytes, and the package
+# strips the symbol tables. Hardened as Debian's own packages are (dpkg-buildflags): the
+# listener reads packets off the network.
+if(LUMO_SHIPS_LINUX)
+  add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.
+                      -ffile-prefix-map=${CMAKE_BINARY_DIR}=build
+                      -D_FORTIFY_SOURCE=2 -fstack-protector-strong -Wformat
+                      -Werror=format-security)
+  add_link_options(-Wl,--build-id=sha1 -Wl,-z,relro -Wl,-z,now)
+endif()
+
 # GoogleTest from Debian's source package, built with whatever toolchain is active.
 macro(lumo_use_googletest)
   if(NOT TARGET gtest)
