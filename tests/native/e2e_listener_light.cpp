@@ -1,13 +1,16 @@
-// Other lighting programs light the cube through the listener of the build under test: E1.31 and
-// DDP sent to the loopback address as the common senders send them, the frames read off the
-// pty behind its COM port. Off unless asked; the newest frame, never a queue; bad packets change
-// nothing; the music comes back when the sender stops.
+// Other lighting programs light the cube through the listener (the Windows build under test under
+// Wine, and the Linux edition natively in linux_listener_tests): E1.31 and DDP sent to the
+// loopback address as the common senders send them, the frames read off the pty behind its
+// port. Off unless asked; the newest frame, never a queue; bad packets change nothing; the music
+// comes back when the sender stops.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
+#ifndef LUMO_LINUX_EDITION
 #include "fake_audio.h"
+#endif
 #include "light_packets.h"
 #include "listener_session.h"
 #include "sound_server.h"
@@ -75,18 +78,22 @@ class Sender {
 struct LightSession {
     harness::SoundServer server;
     Pty pty;
-    ListenerFolder folder;
-    std::unique_ptr<Listener> listener;
+    std::unique_ptr<EditionListener> edition;
+    ListenerRun* listener;
 
     explicit LightSession(std::vector<std::string> extra = {"--network"}) {
+#ifndef LUMO_LINUX_EDITION
         harness::restoreSystemAudio();
-        pty.linkAsCom(5);
-        std::vector<std::string> args = {"--port", "5", "--device", "Monitor of Speakers"};
+#endif
+        std::vector<std::string> args = {"--device", "Monitor of Speakers"};
         args.insert(args.end(), extra.begin(), extra.end());
-        listener = std::make_unique<Listener>(folder, args, server.environment());
-        EXPECT_TRUE(listener->waitForLine("The cube on COM5 is lit"));
+        edition = std::make_unique<EditionListener>(pty, args, server.environment());
+        listener = &edition->run();
+        EXPECT_TRUE(listener->waitForLine("The cube on " + edition->port() + " is lit"));
     }
-    std::vector<Bytes> frames() { return readCubeLine(pty.bytes()).frames; }
+    std::vector<Bytes> frames() {
+        return readCubeLine(pty.bytes()).frames;
+    }
     bool lastFrameIs(const Bytes& frame, milliseconds limit = seconds(20)) {
         return harness::waitUntil(
             [&] {
@@ -140,7 +147,7 @@ TEST(ListenerLight, PixelsLightTheirLedsFromHalfBrightnessOnAndTheMusicComesBack
     ASSERT_TRUE(session.listener->waitForLine("The cube shows the music again"));
     EXPECT_TRUE(session.lastFrameIs(frameBytes(kPatternLevels, 0), seconds(2)));
     EXPECT_EQ(1u, session.listener->count("The cube is lit by")) << session.listener->output();
-    EXPECT_EQ(0, session.listener->quit());
+    EXPECT_EQ(0, session.edition->stop());
     CubeLine line = readCubeLine(session.pty.settledBytes());
     EXPECT_TRUE(line.startFirst && line.stopLast && line.strays == 0)
         << cubebytes::hex(session.pty.bytes());
@@ -311,11 +318,13 @@ TEST(ListenerLight, DdpShowsAtThePushAndLightTheCubeStillWorksWhileASenderHoldsI
     EXPECT_TRUE(session.lastFrameIs(frameOfPixels({3, 100})));
     EXPECT_TRUE(session.listener->waitForLine("The cube is lit over DDP (from 127.0.0.1)"));
 
+#ifndef LUMO_LINUX_EDITION // the Linux listener has no menu
     harness::Finished chosen = harness::runWindowsProgram(harness::build().bin + "/tray_menu.exe",
-                                                          {"c"}, session.folder.path());
+                                                          {"c"}, session.edition->windowsFolder());
     EXPECT_EQ(0, chosen.exitCode) << chosen.output;
     EXPECT_TRUE(session.lastFrameIs(frameBytes(kPatternLevels, 5), seconds(5)));
     EXPECT_TRUE(session.lastFrameIs(frameOfPixels({3, 100}), seconds(5)));
+#endif
     stop = true;
     sending.join();
 }

@@ -1,12 +1,15 @@
-// The music modes of the listener of the build under test, end to end: sound played into a
-// private sound server's 48 kHz sink, the columns and shells read off the cube's line. Where
-// the analysis may differ by a plane, the tests say where things stand, not which exact frames.
+// The music modes of the listener, end to end (of the Windows build under test under Wine, and
+// of the Linux edition natively in linux_listener_tests): sound played into a private sound
+// server's 48 kHz sink, the columns and shells read off the cube's line. Where the analysis may
+// differ by a plane, the tests say where things stand, not which exact frames.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <sstream>
 
+#ifndef LUMO_LINUX_EDITION
 #include "fake_audio.h"
+#endif
 #include "listener_session.h"
 #include "music_signals.h"
 #include "sound_server.h"
@@ -57,25 +60,26 @@ struct MusicRun {
 };
 
 MusicRun play(const char* mode, const music::Signal& sound, double seconds) {
+#ifndef LUMO_LINUX_EDITION
     harness::restoreSystemAudio();
+#endif
     SoundServer server({{"speakers", kRate, "Speakers"}});
     Pty pty;
-    pty.linkAsCom(5);
-    ListenerFolder folder;
-    Listener listener(folder, {"--mode", mode, "--port", "5", "--device", "Monitor of Speakers"},
-                      server.environment());
-    EXPECT_TRUE(listener.waitForLine("Listening to Monitor of Speakers"));
-    EXPECT_TRUE(listener.waitForLine("The cube on COM5 is lit"));
-    server.play("speakers", harness::writeSignalWav(folder.file("sound.wav"), kRate, sound));
+    harness::TempDir dir;
+    EditionListener listener(pty, {"--mode", mode, "--device", "Monitor of Speakers"},
+                             server.environment());
+    EXPECT_TRUE(listener.run().waitForLine("Listening to Monitor of Speakers"));
+    EXPECT_TRUE(listener.run().waitForLine("The cube on " + listener.port() + " is lit"));
+    server.play("speakers", harness::writeSignalWav(dir.file("sound.wav"), kRate, sound));
     EXPECT_TRUE(server.waitUntilPlaying("speakers"));
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    EXPECT_EQ(0, listener.quit());
+    EXPECT_EQ(0, listener.stop());
     MusicRun run;
     Bytes bytes = pty.settledBytes();
     CubeLine line = readCubeLine(bytes);
     EXPECT_TRUE(line.startFirst && line.stopLast && line.strays == 0) << cubebytes::hex(bytes);
     run.frames = line.frames;
-    run.output = listener.output();
+    run.output = listener.run().output();
     return run;
 }
 

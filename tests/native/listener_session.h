@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -192,6 +194,50 @@ class LinuxListener : public ListenerRun {
             options.environment.push_back(variable);
         return options;
     }
+};
+
+// A listener of the edition a test program was built for, on a pty standing in for the cube's
+// port: the Windows one under Wine in e2e_tests, the Linux one natively where the program is
+// built with LUMO_LINUX_EDITION (linux_listener_tests), so one test runs against both.
+class EditionListener {
+  public:
+    EditionListener(harness::Pty& pty, std::vector<std::string> args,
+                    const std::vector<std::string>& environment) {
+#ifdef LUMO_LINUX_EDITION
+        linuxFolder_ = std::make_unique<LinuxListenerFolder>();
+        port_ = linuxFolder_->file("cube");
+        pty.linkAt(port_);
+        args.insert(args.begin(), {"--port", port_});
+        linux_ = std::make_unique<LinuxListener>(*linuxFolder_, args, environment);
+#else
+        folder_ = std::make_unique<ListenerFolder>();
+        port_ = "COM5";
+        pty.linkAsCom(5);
+        args.insert(args.begin(), {"--port", "5"});
+        windows_ = std::make_unique<Listener>(*folder_, args, environment);
+#endif
+    }
+    ListenerRun& run() {
+        return linux_ ? static_cast<ListenerRun&>(*linux_) : static_cast<ListenerRun&>(*windows_);
+    }
+    // As a user ends it: Quit (a close message) on Windows, SIGTERM on Linux.
+    int stop() {
+        return linux_ ? linux_->stop(SIGTERM) : windows_->quit();
+    }
+    const std::string& port() const {
+        return port_;
+    }
+    // The Windows listener's folder, for its tray menu; empty for the Linux one.
+    std::string windowsFolder() const {
+        return folder_ ? folder_->path() : std::string();
+    }
+
+  private:
+    std::string port_;
+    std::unique_ptr<ListenerFolder> folder_;
+    std::unique_ptr<Listener> windows_;
+    std::unique_ptr<LinuxListenerFolder> linuxFolder_;
+    std::unique_ptr<LinuxListener> linux_;
 };
 
 // The line as the cube reads it.
