@@ -50,7 +50,8 @@ format:
 clean:
 	rm -rf build dist
 
-# The stream parser under libFuzzer for a minute (scripts/fuzz SECONDS for longer).
+# The stream parser, then the light packets' parsers and receiver, under libFuzzer for a minute
+# each (scripts/fuzz SECONDS for longer).
 fuzz: deps
 	@scripts/fuzz 60
 
