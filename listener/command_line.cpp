@@ -127,6 +127,20 @@ bool parseCommandLine(const std::vector<std::string>& args, PortStyle ports, Com
     return true;
 }
 
+ListenSettings forThisRun(ListenSettings settings, const CommandLine& options) {
+    if (options.mode)
+        settings.mode = *options.mode;
+    if (options.port)
+        settings.port = *options.port;
+    if (options.device)
+        settings.device = *options.device;
+    if (options.network)
+        settings.network = true;
+    if (options.universe)
+        settings.universe = *options.universe;
+    return settings;
+}
+
 std::string unknownDeviceMessage(const std::string& name, const std::vector<std::string>& devices) {
     std::string message = "there is no recording device named \"" + name + "\"; ";
     if (devices.empty())

@@ -9,6 +9,7 @@
 
 #include "modes.h"
 #include "port_names.h"
+#include "settings_rules.h"
 
 struct CommandLine {
     std::optional<ListenModeId> mode;
@@ -25,6 +26,9 @@ struct CommandLine {
 // not 300". Whether a named device exists is for the caller to check: it needs the devices.
 bool parseCommandLine(const std::vector<std::string>& args, PortStyle ports, CommandLine* result,
                       std::string* error);
+
+// The settings as this run uses them: what the command line says over what the files say.
+ListenSettings forThisRun(ListenSettings settings, const CommandLine& options);
 
 // The line that says a device does not exist and which ones do:
 // "there is no recording device named "Mic"; there are: "Monitor of Speakers", "PulseAudio"".

@@ -2,20 +2,7 @@
 
 #include <vector>
 
-static std::string lowerCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = (char)(c - 'A' + 'a');
-    return text;
-}
-
-static std::string trimmed(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos)
-        return std::string();
-    size_t last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
-}
+#include "plain_text.h"
 
 static std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;

@@ -2,21 +2,7 @@
 
 #include <cstdlib>
 
-static std::string lowerCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = (char)(c - 'A' + 'a');
-    return text;
-}
-
-// Spaces a hand-edited file may have around a value.
-static std::string trimmed(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return std::string();
-    size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
+#include "plain_text.h"
 
 // How people write yes and no in a settings file; anything else is neither.
 static std::optional<bool> switchValue(const std::string& text) {

@@ -48,18 +48,7 @@ static int listPortsAndDevices() {
 
 // The run's choices: the settings files, then what the command line says for this run.
 static ListenSettings chosenSettings(const CommandLine& options) {
-    ListenSettings settings = loadSettings();
-    if (options.mode)
-        settings.mode = *options.mode;
-    if (options.port)
-        settings.port = *options.port;
-    if (options.device)
-        settings.device = *options.device;
-    if (options.network)
-        settings.network = true;
-    if (options.universe)
-        settings.universe = *options.universe;
-    return settings;
+    return forThisRun(loadSettings(), options);
 }
 
 static std::string listeningTo(const ListenSettings& settings) {

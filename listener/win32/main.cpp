@@ -99,15 +99,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return kExitStopped;
     }
 
-    ListenSettings settings = loadSettings();
-    if (options.mode)
-        settings.mode = *options.mode;
-    if (options.port)
-        settings.port = *options.port;
-    if (options.network)
-        settings.network = true;
-    if (options.universe)
-        settings.universe = *options.universe;
+    ListenSettings settings = forThisRun(loadSettings(), options);
     // The cube library first: a machine without it still gets its icon and the reason.
     std::string libraryProblem;
     bool cubeBound = loadCubeLibrary(&libraryProblem);
@@ -126,7 +118,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
             CloseHandle(instanceMutex);
             return kExitBadCommandLine;
         }
-        settings.device = *options.device;
     }
 
     setStatusMode(modeOf(settings.mode).name);
