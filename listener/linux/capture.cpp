@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "pulse_client.h"
@@ -32,6 +33,11 @@ static const milliseconds kDefaultCheck(1500);
 static const milliseconds kQuietAfter(120);
 static const milliseconds kStalled(2000);
 static const milliseconds kTick(50);
+// A server between two defaults (the output just went, the session manager has not yet named the
+// next: WirePlumber takes a moment) has none for a while; only a lack that lasts is told, and
+// meanwhile the default is looked for often.
+static const milliseconds kNoOutputGrace(2000);
+static const milliseconds kNoOutputLook(200);
 
 // The words for each trouble, as the user reads them.
 static const char kServerMissing[] =
@@ -141,6 +147,18 @@ class Capture {
         retryAt_ = Clock::now() + retry;
     }
 
+    void noOutput() {
+        Clock::time_point now = Clock::now();
+        if (!noOutputSince_)
+            noOutputSince_ = now;
+        if (now - *noOutputSince_ < kNoOutputGrace) {
+            listening_.clear();
+            retryAt_ = now + kNoOutputLook;
+            return;
+        }
+        trouble(kNoOutput, kDeviceRetry);
+    }
+
     void lose() {
         recorder_.close();
         feed_->clear();
@@ -187,9 +205,10 @@ class Capture {
                 return false;
             }
             if (!found) {
-                trouble(kNoOutput, kDeviceRetry);
+                noOutput();
                 return false;
             }
+            noOutputSince_.reset();
             // By the monitor's name: "@DEFAULT_MONITOR@" is the microphone to PipeWire before
             // 0.3.72, and a monitor has its sink's rate and channels.
             currentSink_ = sink;
@@ -243,7 +262,7 @@ class Capture {
             break;
         case Recorder::kNoSuchSource: // gone between the question and the stream
             if (device_.empty())
-                trouble(kNoOutput, kDeviceRetry);
+                noOutput();
             else
                 absent();
             return;
@@ -320,8 +339,9 @@ class Capture {
     Clock::time_point retryAt_ = Clock::now();
     Clock::time_point lastQuiet_;
     Clock::time_point lastDefaultCheck_;
-    std::string problem_;   // the trouble last told, until it is over
-    std::string listening_; // what the last "Listening to" said
+    std::string problem_;                            // the trouble last told, until it is over
+    std::optional<Clock::time_point> noOutputSince_; // since when no default output was found
+    std::string listening_;                          // what the last "Listening to" said
 };
 
 void startCapture(const std::string& device, SoundFeed* feed) {
